@@ -1,0 +1,45 @@
+#include "device/address.h"
+
+#include "device/failure.h"
+
+#include <QRegularExpression>
+
+namespace {
+
+// Compares a run of fraction digits with one half: -1 below, 0 equal, 1 above.
+int compareWithHalf(QStringView fraction) {
+  if (fraction.isEmpty() || fraction.front() < QLatin1Char('5'))
+    return -1;
+  if (fraction.front() > QLatin1Char('5'))
+    return 1;
+  for (QChar c : fraction.mid(1))
+    if (c != QLatin1Char('0'))
+      return 1;
+  return 0;
+}
+
+} // namespace
+
+quint8 addressFromText(const QString &text) {
+  static const QRegularExpression number(
+      QStringLiteral(R"(^[ \t]*([+-]?)0*(\d*)(?:\.(\d*))?[ \t]*$)"));
+  const auto match = number.match(text);
+  // A lone sign, a lone point or nothing at all holds no digit and so is no number.
+  const bool hasDigit = text.contains(QRegularExpression(QStringLiteral("\\d")));
+  if (!match.hasMatch() || !hasDigit)
+    throw Failure(FailureNumber::TypeMismatch, QStringLiteral("“%1”").arg(text));
+
+  const QString whole = match.captured(2);
+  if (whole.size() > 3)
+    throw Failure(FailureNumber::Overflow, QStringLiteral("“%1”").arg(text));
+
+  uint magnitude = whole.isEmpty() ? 0 : whole.toUInt();
+  const int half = compareWithHalf(match.capturedView(3));
+  if (half > 0 || (half == 0 && magnitude % 2 == 1))
+    ++magnitude;
+
+  const bool negative = match.capturedView(1) == QLatin1String("-");
+  if (magnitude > 255 || (negative && magnitude != 0))
+    throw Failure(FailureNumber::Overflow, QStringLiteral("“%1”").arg(text));
+  return static_cast<quint8>(magnitude);
+}

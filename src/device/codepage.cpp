@@ -1,0 +1,63 @@
+#include "device/codepage.h"
+
+#include <QStringDecoder>
+#include <QStringEncoder>
+
+namespace {
+
+constexpr auto gbk = "GBK";
+
+// The converter substitutes characters it cannot map instead of failing, so a character
+// only counts as held when it comes back unchanged from a round trip.
+bool roundTrips(QStringView character) {
+  QStringEncoder encoder(gbk, QStringConverter::Flag::Stateless);
+  const QByteArray bytes = encoder.encode(character);
+  if (encoder.hasError() || bytes.isEmpty())
+    return false;
+  QStringDecoder decoder(gbk, QStringConverter::Flag::Stateless);
+  const QString back = decoder.decode(bytes);
+  return !decoder.hasError() && back == character;
+}
+
+// Calls visit with each code point of text as a view, a surrogate pair kept whole.
+template <typename Visit> bool allCodePoints(QStringView text, Visit visit) {
+  for (qsizetype i = 0; i < text.size();) {
+    const qsizetype length =
+        (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) ? 2 : 1;
+    if (!visit(text.mid(i, length)))
+      return false;
+    i += length;
+  }
+  return true;
+}
+
+} // namespace
+
+QString firstCharOutsideCodePage936(QStringView text) {
+  QString found;
+  allCodePoints(text, [&found](QStringView character) {
+    if (character.size() == 1 && character[0].unicode() < 0x80)
+      return true;
+    if (roundTrips(character))
+      return true;
+    found = character.toString();
+    return false;
+  });
+  return found;
+}
+
+std::optional<QByteArray> toCodePage936(QStringView text) {
+  if (!firstCharOutsideCodePage936(text).isEmpty())
+    return std::nullopt;
+  QStringEncoder encoder(gbk, QStringConverter::Flag::Stateless);
+  return QByteArray(encoder.encode(text));
+}
+
+std::optional<QString> charFromCodePage936Pair(char lead, char trail) {
+  const char pair[] = {lead, trail};
+  QStringDecoder decoder(gbk, QStringConverter::Flag::Stateless);
+  const QString decoded = decoder.decode(QByteArrayView(pair, 2));
+  if (decoder.hasError() || decoded.size() != 1 || decoded[0] == QChar::ReplacementCharacter)
+    return std::nullopt;
+  return decoded;
+}

@@ -1,0 +1,62 @@
+#include "device/frames.h"
+
+#include "device/address.h"
+#include "device/codepage.h"
+#include "device/failure.h"
+
+#include <QList>
+
+namespace {
+
+constexpr char carriageReturn = '\r';
+
+QString codePointName(QStringView character) {
+  const char32_t codePoint = character.toUcs4().value(0);
+  return QStringLiteral("U+%1")
+      .arg(static_cast<uint>(codePoint), 4, 16, QLatin1Char('0'))
+      .toUpper();
+}
+
+void refuseControlCharacters(const QString &code) {
+  for (QChar c : code) {
+    if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+      throw Failure(FailureNumber::InvalidArgument,
+                    QStringLiteral("用户码含有控制字符 %1，未发送。\n"
+                                   "The user code holds the control character %1; nothing was "
+                                   "sent.")
+                        .arg(codePointName(QStringView(&c, 1))));
+  }
+}
+
+} // namespace
+
+QByteArray addressFrame(const QString &addressText) {
+  const quint8 address = addressFromText(addressText);
+  if (address > 99)
+    throw Failure(
+        FailureNumber::Overflow,
+        QStringLiteral("地址 %1 超过两位数 Address %1 has more than two digits").arg(address));
+  QByteArray frame("ID");
+  frame.append(static_cast<char>('0' + address / 10));
+  frame.append(static_cast<char>('0' + address % 10));
+  frame.append(carriageReturn);
+  return frame;
+}
+
+QByteArray userCodeFrame(const QString &code) {
+  refuseControlCharacters(code);
+  const auto bytes = toCodePage936(code);
+  if (!bytes) {
+    const QString character = firstCharOutsideCodePage936(code);
+    throw Failure(FailureNumber::InvalidArgument,
+                  QStringLiteral("用户码中的字符“%1”(%2) 无法用 GBK 发送，未发送。\n"
+                                 "The character “%1” (%2) of the user code cannot be sent in "
+                                 "GBK; nothing was sent.")
+                      .arg(character, codePointName(character)));
+  }
+  return QByteArray("*@-") + *bytes + carriageReturn;
+}
+
+QByteArray powerOnLockFrame() { return QByteArray("@Power on lock enable\r"); }
+
+QByteArray initialPasswordFrame() { return QByteArray("*2-IniP\r"); }

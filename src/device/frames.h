@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// The command frames the device understands: ASCII commands that end with a carriage
+// return. Builders raise a Failure instead of returning a frame that would say something the
+// operator did not ask for.
+
+// "ID", two decimal digits, CR. Raises as addressFromText does, and Overflow for an address
+// above 99, which two digits cannot carry.
+QByteArray addressFrame(const QString &addressText);
+
+// "*@-", the user code in code page 936 unchanged, CR. Raises InvalidArgument for a code
+// holding a control character (a pasted CR would end the frame early and start another
+// command) or a character that code page 936 cannot hold.
+QByteArray userCodeFrame(const QString &code);
+
+QByteArray powerOnLockFrame();
+QByteArray initialPasswordFrame();

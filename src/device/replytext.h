@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QByteArrayView>
+#include <QString>
+
+// A device reply is a 12-byte block; byte 0 is not shown and bytes 1 to 11 are.
+constexpr qsizetype replyBlockSize = 12;
+
+// The text shown for a reply, built from bytes 1 to 11 of block (fewer when block is
+// shorter; anything past byte 11 is ignored). Every shown byte stays visible:
+// - printable ASCII (0x20 to 0x7E) is itself;
+// - a lead and trail byte that form a code page 936 character become that character;
+// - a control byte (0x00 to 0x1F, 0x7F) becomes its Unicode control picture (0x00 is ␀);
+// - any other byte, such as a lone high byte, becomes \xNN in upper-case hex.
+QString replyText(QByteArrayView block);

@@ -1,0 +1,45 @@
+#include "serial/devicemap.h"
+
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSerialPortInfo>
+#include <algorithm>
+#include <tuple>
+
+namespace {
+
+// The rank of a device's family, its number within the family, and its name for the rest.
+std::tuple<int, qint64, QString> comOrderKey(const QString &path) {
+  static const QRegularExpression numbered(QStringLiteral(R"(^tty(S|USB|ACM)(\d+)$)"));
+  const QString name = QFileInfo(path).fileName();
+  const auto match = numbered.match(name);
+  if (!match.hasMatch())
+    return {3, 0, name};
+  const QString family = match.captured(1);
+  const int rank = family == QLatin1String("S") ? 0 : family == QLatin1String("USB") ? 1 : 2;
+  return {rank, match.captured(2).toLongLong(), name};
+}
+
+} // namespace
+
+QStringList inComOrder(QStringList devicePaths) {
+  std::stable_sort(devicePaths.begin(), devicePaths.end(), [](const QString &a, const QString &b) {
+    return comOrderKey(a) < comOrderKey(b);
+  });
+  return devicePaths;
+}
+
+QStringList presentSerialDevices() {
+  QStringList paths;
+  for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
+    paths.append(info.systemLocation());
+  return inComOrder(paths);
+}
+
+QString systemDeviceFor(int comNumber) {
+#ifdef Q_OS_WIN
+  return QStringLiteral("COM%1").arg(comNumber);
+#else
+  return presentSerialDevices().value(comNumber - 1);
+#endif
+}

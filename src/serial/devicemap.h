@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// How a COM number reaches a device. On Windows COMn is the system's COMn. On Linux COM1,
+// COM2, ... name the serial devices present when the port is opened, in a fixed order: the
+// on-board UARTs the system reports as real (ttyS by number), then USB adapters (ttyUSB by
+// number), then USB CDC devices (ttyACM by number), then any others by name. So an operator
+// with one USB adapter on a laptop finds it at COM1.
+
+// The device for COM number n, or an empty string when there is none.
+QString systemDeviceFor(int comNumber);
+
+// The system's serial devices in the order above, as paths such as /dev/ttyUSB0.
+QStringList presentSerialDevices();
+
+// Sorts device paths into the order above; pure, so the order can be checked anywhere.
+QStringList inComOrder(QStringList devicePaths);

@@ -1,0 +1,33 @@
+#include "serial/linesettings.h"
+
+#include <QRegularExpression>
+
+namespace {
+
+constexpr qint64 fastestRate = 4'000'000;
+
+std::optional<StopBits> stopBitsFrom(QStringView text) {
+  if (text == QLatin1String("1"))
+    return StopBits::One;
+  if (text == QLatin1String("1.5"))
+    return StopBits::OneAndHalf;
+  if (text == QLatin1String("2"))
+    return StopBits::Two;
+  return std::nullopt;
+}
+
+} // namespace
+
+std::optional<LineSettings> parseLineSettings(QStringView text) {
+  static const QRegularExpression form(
+      QStringLiteral(R"(^([1-9][0-9]{0,6}),([noemsNOEMS]),([5-8]),(1|1\.5|2)$)"));
+  const auto match = form.match(text);
+  if (!match.hasMatch())
+    return std::nullopt;
+  const qint64 rate = match.capturedView(1).toLongLong();
+  if (rate > fastestRate)
+    return std::nullopt;
+  return LineSettings{static_cast<qint32>(rate),
+                      static_cast<char>(match.capturedView(2).at(0).toLower().toLatin1()),
+                      match.capturedView(3).toInt(), *stopBitsFrom(match.capturedView(4))};
+}

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QString>
+#include <optional>
+
+enum class StopBits { One, OneAndHalf, Two };
+
+// A line-settings string as "9600,n,8,1": rate, parity letter, data bits, stop bits.
+struct LineSettings {
+  qint32 rate = 9600;
+  char parity = 'n'; // n, o, e, m or s, always lower case here
+  int dataBits = 8;
+  StopBits stopBits = StopBits::One;
+};
+
+// Accepts exactly: a rate of 1 to 4000000 without sign or leading zero, a parity letter
+// n/o/e/m/s in either case, data bits 5 to 8, stop bits 1, 1.5 or 2, joined by single commas
+// with no blanks. Anything else is malformed and gives nothing.
+std::optional<LineSettings> parseLineSettings(QStringView text);

@@ -1,0 +1,25 @@
+#include "serial/openfailure.h"
+
+Failure openFailure(QSerialPort::SerialPortError error, const QString &comName,
+                    const QString &device, bool deviceAccessible, const QString &systemText) {
+  const QString tried = QStringLiteral("%1 → %2").arg(comName, device);
+  switch (error) {
+  case QSerialPort::DeviceNotFoundError:
+    return Failure(FailureNumber::InvalidPortNumber,
+                   QStringLiteral("%1：找不到该设备 no such device").arg(tried));
+  case QSerialPort::OpenError:
+    return Failure(FailureNumber::PortAlreadyOpen,
+                   QStringLiteral("%1：已被其他程序占用 held by another program").arg(tried));
+  case QSerialPort::PermissionError:
+    if (deviceAccessible)
+      return Failure(FailureNumber::PortAlreadyOpen,
+                     QStringLiteral("%1：已被其他程序占用 held by another program").arg(tried));
+    return Failure(FailureNumber::PermissionDenied,
+                   QStringLiteral("%1\n请将用户加入 dialout 组并重新登录。\n"
+                                  "Add your user to the group dialout, then log in again.")
+                       .arg(tried));
+  default:
+    return Failure(FailureNumber::CannotSetCommState,
+                   QStringLiteral("%1：%2").arg(tried, systemText));
+  }
+}

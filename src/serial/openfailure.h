@@ -1,0 +1,12 @@
+#pragma once
+
+#include "device/failure.h"
+
+#include <QSerialPort>
+
+// What the operator is told when a port does not open: which COM name and device were tried
+// and, where it helps, what to do about it. deviceAccessible says whether this user may read
+// and write the device; a permission error on an accessible device means another program
+// holds it.
+Failure openFailure(QSerialPort::SerialPortError error, const QString &comName,
+                    const QString &device, bool deviceAccessible, const QString &systemText);

@@ -1,0 +1,31 @@
+#include "serial/openport.h"
+
+#include "device/replytext.h"
+
+std::optional<int> comNumberFromName(const QString &name) {
+  for (int n = 1; n <= highestComNumber; ++n)
+    if (name == QStringLiteral("COM%1").arg(n))
+      return n;
+  return std::nullopt;
+}
+
+std::optional<QString> settingsFromTable(const QString &rate, const QString &parity) {
+  for (const SettingsRow &row : SETTINGS_TABLE)
+    if (rate == QStringView(row.rate) && parity == QStringView(row.parity))
+      return QString::fromUtf16(row.settings);
+  return std::nullopt;
+}
+
+void OpenPort(SerialPort &port, const QString &portText, const QString &rateText,
+              const QString &parityText) {
+  if (const auto number = comNumberFromName(portText))
+    port.setCommPort(*number);
+  if (const auto settings = settingsFromTable(rateText, parityText))
+    port.setSettings(*settings);
+  port.setPortOpen(true);
+  port.setOutBufferCount(0);
+  port.setInBufferCount(0);
+  port.setInputMode(SerialPort::comInputModeBinary);
+  port.setRThreshold(static_cast<int>(replyBlockSize));
+  port.setSThreshold(0);
+}

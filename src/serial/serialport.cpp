@@ -1,0 +1,171 @@
+#include "serial/serialport.h"
+
+#include "serial/devicemap.h"
+#include "serial/openfailure.h"
+
+#include <QFile>
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
+namespace {
+
+bool mayReadAndWrite(const QString &device) {
+#ifdef Q_OS_UNIX
+  return ::access(QFile::encodeName(device).constData(), R_OK | W_OK) == 0;
+#else
+  Q_UNUSED(device);
+  return true;
+#endif
+}
+
+QSerialPort::Parity parityFor(char letter) {
+  switch (letter) {
+  case 'o':
+    return QSerialPort::OddParity;
+  case 'e':
+    return QSerialPort::EvenParity;
+  case 'm':
+    return QSerialPort::MarkParity;
+  case 's':
+    return QSerialPort::SpaceParity;
+  default:
+    return QSerialPort::NoParity;
+  }
+}
+
+QSerialPort::StopBits stopBitsFor(StopBits stopBits) {
+  switch (stopBits) {
+  case StopBits::OneAndHalf:
+    return QSerialPort::OneAndHalfStop;
+  case StopBits::Two:
+    return QSerialPort::TwoStop;
+  case StopBits::One:
+    break;
+  }
+  return QSerialPort::OneStop;
+}
+
+void requireZero(int value, const QString &property) {
+  if (value != 0)
+    throw Failure(FailureNumber::InvalidPropertyValue,
+                  QStringLiteral("%1 = %2").arg(property).arg(value));
+}
+
+} // namespace
+
+SerialPort::SerialPort(QObject *parent) : QObject(parent), port_(this), resolver_(systemDeviceFor) {
+  connect(&port_, &QSerialPort::readyRead, this, &SerialPort::raiseReceiveEvents);
+  connect(&port_, &QSerialPort::errorOccurred, this, &SerialPort::closeOnLineFault);
+}
+
+void SerialPort::setDeviceResolver(DeviceResolver resolver) { resolver_ = std::move(resolver); }
+
+QString SerialPort::deviceFor(int comNumber) const { return resolver_(comNumber); }
+
+void SerialPort::setCommPort(int comNumber) {
+  if (comNumber < 1)
+    throw Failure(FailureNumber::InvalidPortNumber, QStringLiteral("COM%1").arg(comNumber));
+  commPort_ = comNumber;
+}
+
+void SerialPort::setSettings(const QString &settings) {
+  if (!parseLineSettings(settings))
+    throw Failure(FailureNumber::InvalidPropertyValue, QStringLiteral("“%1”").arg(settings));
+  settings_ = settings;
+}
+
+void SerialPort::setPortOpen(bool open) {
+  if (open == port_.isOpen())
+    return;
+  if (open)
+    this->open();
+  else
+    port_.close();
+}
+
+QString SerialPort::comName() const { return QStringLiteral("COM%1").arg(commPort_); }
+
+void SerialPort::open() {
+  device_ = resolver_(commPort_);
+  if (device_.isEmpty())
+    throw Failure(FailureNumber::InvalidPortNumber,
+                  QStringLiteral("%1：没有对应的串口设备 no serial device is present at this "
+                                 "position")
+                      .arg(comName()));
+  const LineSettings line = *parseLineSettings(settings_);
+  port_.setPortName(device_);
+  port_.setBaudRate(line.rate);
+  port_.setParity(parityFor(line.parity));
+  port_.setDataBits(static_cast<QSerialPort::DataBits>(line.dataBits));
+  port_.setStopBits(stopBitsFor(line.stopBits));
+  if (!port_.open(QIODevice::ReadWrite))
+    throw openFailure(port_.error(), comName(), device_, mayReadAndWrite(device_),
+                      port_.errorString());
+}
+
+qint64 SerialPort::InBufferCount() const { return port_.bytesAvailable(); }
+
+qint64 SerialPort::OutBufferCount() const { return port_.bytesToWrite(); }
+
+void SerialPort::setInBufferCount(int count) {
+  requireZero(count, QStringLiteral("InBufferCount"));
+  port_.clear(QSerialPort::Input);
+}
+
+void SerialPort::setOutBufferCount(int count) {
+  requireZero(count, QStringLiteral("OutBufferCount"));
+  port_.clear(QSerialPort::Output);
+}
+
+void SerialPort::setInputMode(int mode) {
+  if (mode != comInputModeBinary)
+    throw Failure(FailureNumber::InvalidPropertyValue, QStringLiteral("InputMode = %1").arg(mode));
+}
+
+void SerialPort::setRThreshold(int count) {
+  if (count < 0)
+    throw Failure(FailureNumber::InvalidPropertyValue,
+                  QStringLiteral("RThreshold = %1").arg(count));
+  rThreshold_ = count;
+}
+
+void SerialPort::setSThreshold(int count) { requireZero(count, QStringLiteral("SThreshold")); }
+
+void SerialPort::Output(const QByteArray &bytes) {
+  if (!port_.isOpen())
+    throw Failure(FailureNumber::PortNotOpen);
+  // A failed write closes the port and reports itself through Failed, like every other fault
+  // of the line, so the caller has nothing more to report. Flushing sends the frame now
+  // instead of on the next turn of the event loop.
+  if (port_.write(bytes) == bytes.size())
+    port_.flush();
+}
+
+QByteArray SerialPort::Input() {
+  return rThreshold_ > 0 ? port_.read(rThreshold_) : port_.readAll();
+}
+
+void SerialPort::raiseReceiveEvents() {
+  while (port_.isOpen() && rThreshold_ > 0 && port_.bytesAvailable() >= rThreshold_) {
+    const qint64 waiting = port_.bytesAvailable();
+    commEvent_ = comEvReceive;
+    emit OnComm();
+    // A handler that takes nothing is told again only when more bytes arrive.
+    if (port_.bytesAvailable() >= waiting)
+      break;
+  }
+}
+
+void SerialPort::closeOnLineFault(QSerialPort::SerialPortError error) {
+  // Errors while opening are reported by open() itself; once the port is closed, the
+  // repeated errors a vanished device can raise have nothing left to say.
+  if (error == QSerialPort::NoError || !port_.isOpen())
+    return;
+  const QString reason = port_.errorString();
+  port_.close();
+  emit Failed(Failure(FailureNumber::DeviceIo,
+                      QStringLiteral("%1 → %2：%3\n串口已关闭。The port has been closed.")
+                          .arg(comName(), device_, reason)));
+}

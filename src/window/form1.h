@@ -1,0 +1,56 @@
+#pragma once
+
+#include "device/backlog.h"
+#include "device/failure.h"
+
+#include <QWidget>
+#include <memory>
+#include <optional>
+
+namespace Ui {
+class Form1;
+}
+class SerialPort;
+
+// The program's only window. Each handler is named after its control and event. A failure
+// in a handler is shown in a message box and stops that handler only; the window goes on.
+class Form1 : public QWidget {
+  Q_OBJECT
+
+public:
+  explicit Form1(QWidget *parent = nullptr);
+  ~Form1() override;
+
+  SerialPort &MSComm1() { return *comm_; }
+
+private:
+  void applyFonts();
+  void connectHandlers();
+  void Form_Load();
+
+  void Command6_Click();
+  void Command3_Click();
+  void Command1_Click();
+  void Command4_Click();
+  void Command5_Click();
+  void Command2_Click();
+  void Combo1_DropDown();
+  void MSComm1_OnComm();
+  void MSComm1_Failed(const Failure &failure);
+
+  // Runs a handler's work; a Failure it raises is reported and ends only that work.
+  template <typename Work> void guarded(Work work);
+  void setPortOpenedControls(bool opened);
+  void showBox(const QString &text);
+  void scheduleWaitingMessages();
+  void showWaitingMessages();
+
+  std::unique_ptr<Ui::Form1> ui;
+  SerialPort *comm_;
+  // Replies and a line fault that arrive while a box is open wait here and are shown in
+  // order, one box at a time, once the operator has dismissed the box before.
+  ReplyBacklog replies_;
+  std::optional<Failure> lineFault_;
+  bool boxOpen_ = false;
+  bool showScheduled_ = false;
+};

@@ -1,0 +1,6 @@
+#include "window/portcombobox.h"
+
+void PortComboBox::showPopup() {
+  emit dropDown();
+  QComboBox::showPopup();
+}

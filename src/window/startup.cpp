@@ -1,0 +1,25 @@
+#include "window/startup.h"
+
+#include "serial/openport.h"
+
+QStringList portItems() {
+  QStringList items;
+  for (int n = 1; n <= highestComNumber; ++n)
+    items.append(QStringLiteral("COM%1").arg(n));
+  return items;
+}
+
+QStringList rateItems() {
+  return {QStringLiteral("1200"), QStringLiteral("2400"), QStringLiteral("4800"),
+          QStringLiteral("9600")};
+}
+
+QStringList parityItems() {
+  return {QStringLiteral("None"), QStringLiteral("Odd"), QStringLiteral("Even")};
+}
+
+QStringList aboutMessages() {
+  return {
+      QStringLiteral("QELNOR 彩屏系列专用设置软件"),
+      QStringLiteral("版权所有 © QELNOR 保留所有权利。Copyright © QELNOR. All rights reserved.")};
+}

@@ -1,0 +1,26 @@
+#include "support/boxes.h"
+
+#include "window/messagebox.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
+
+BoxOperator::BoxOperator() {
+  connect(&timer_, &QTimer::timeout, this, &BoxOperator::dismissOpenBox);
+  timer_.start(5);
+}
+
+void BoxOperator::dismissOpenBox() {
+  auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+  if (!box || !box->isVisible())
+    return;
+  int visibleBoxes = 0;
+  for (QWidget *w : QApplication::topLevelWidgets())
+    visibleBoxes += qobject_cast<QMessageBox *>(w) && w->isVisible();
+  twoAtOnce |= visibleBoxes > 1;
+  iconSeen |= box->icon() != QMessageBox::NoIcon || box->buttons().size() != 1;
+  untitled |= box->windowTitle() != applicationTitle();
+  texts.append(box->text());
+  box->button(QMessageBox::Ok)->click();
+}

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QObject>
+#include <QStringList>
+#include <QTimer>
+
+// Plays the operator at the message boxes: every box that comes up is noted and dismissed
+// with OK. It also notes whether two boxes were ever open at once.
+class BoxOperator : public QObject {
+  Q_OBJECT
+
+public:
+  BoxOperator();
+
+  QStringList texts;
+  bool twoAtOnce = false;
+  bool iconSeen = false;
+  bool untitled = false;
+
+private:
+  void dismissOpenBox();
+  QTimer timer_;
+};

@@ -1,0 +1,49 @@
+#include "support/pty.h"
+
+#include <QtTest>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+PseudoTerminal::PseudoTerminal() {
+  char name[256] = {};
+  termios raw{};
+  cfmakeraw(&raw);
+  if (openpty(&master_, &slave_, name, &raw, nullptr) != 0)
+    qFatal("openpty failed");
+  path_ = QString::fromLocal8Bit(name);
+}
+
+PseudoTerminal::~PseudoTerminal() {
+  closeDevice();
+  ::close(slave_);
+}
+
+void PseudoTerminal::write(const QByteArray &bytes) {
+  QCOMPARE(::write(master_, bytes.constData(), bytes.size()), bytes.size());
+}
+
+QByteArray PseudoTerminal::read(int quietMs) {
+  QByteArray bytes;
+  pollfd fd{master_, POLLIN, 0};
+  while (master_ >= 0 && ::poll(&fd, 1, quietMs) > 0 && (fd.revents & POLLIN)) {
+    char chunk[4096];
+    const ssize_t n = ::read(master_, chunk, sizeof chunk);
+    if (n <= 0)
+      break;
+    bytes.append(chunk, n);
+  }
+  return bytes;
+}
+
+bool PseudoTerminal::lineSettings(termios &settings) const {
+  return tcgetattr(slave_, &settings) == 0;
+}
+
+void PseudoTerminal::closeDevice() {
+  if (master_ >= 0)
+    ::close(master_);
+  master_ = -1;
+}

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+struct termios;
+
+// A pseudo-terminal standing in for the device: the program opens the slave path, the test
+// plays the device on the master side.
+class PseudoTerminal {
+public:
+  PseudoTerminal();
+  ~PseudoTerminal();
+  PseudoTerminal(const PseudoTerminal &) = delete;
+  PseudoTerminal &operator=(const PseudoTerminal &) = delete;
+
+  QString path() const { return path_; }
+  void write(const QByteArray &bytes);
+  // What the program sent, gathered until nothing more arrives for quietMs.
+  QByteArray read(int quietMs = 50);
+  // The line settings as the program left them on the terminal.
+  bool lineSettings(termios &settings) const;
+  // The device goes away: the master side closes.
+  void closeDevice();
+
+private:
+  int master_ = -1;
+  int slave_ = -1;
+  QString path_;
+};
