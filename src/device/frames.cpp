@@ -4,14 +4,15 @@
 #include "device/codepage.h"
 #include "device/failure.h"
 
-#include <QList>
-
 namespace {
 
 constexpr char carriageReturn = '\r';
 
 QString codePointName(QStringView character) {
-  const char32_t codePoint = character.toUcs4().value(0);
+  // Worked out by hand: a lone surrogate must be named as itself, not as U+FFFD.
+  const char32_t codePoint = character.size() == 2
+                                 ? QChar::surrogateToUcs4(character[0], character[1])
+                                 : character[0].unicode();
   return QStringLiteral("U+%1")
       .arg(static_cast<uint>(codePoint), 4, 16, QLatin1Char('0'))
       .toUpper();

@@ -1,0 +1,102 @@
+#include "device/codepage.h"
+#include "device/failure.h"
+#include "device/frames.h"
+
+#include <QtTest>
+#include <functional>
+#include <optional>
+
+namespace {
+
+// The failure work raised, or nothing when it returned normally.
+std::optional<Failure> failureOf(const std::function<void()> &work) {
+  try {
+    work();
+  } catch (const Failure &failure) {
+    return failure;
+  }
+  return std::nullopt;
+}
+
+} // namespace
+
+class TestFrames : public QObject {
+  Q_OBJECT
+
+private slots:
+  void userCodeFrames_data();
+  void userCodeFrames();
+  void refusedUserCodes_data();
+  void refusedUserCodes();
+  void fixedFrames();
+  void codePage936Pairs();
+};
+
+void TestFrames::userCodeFrames_data() {
+  QTest::addColumn<QString>("code");
+  QTest::addColumn<QByteArray>("frame");
+  const auto row = [](const char *name, const QString &code, const char *hex) {
+    QTest::newRow(name) << code << QByteArray::fromHex(hex);
+  };
+  row("digits", "1234", "2A 40 2D 31 32 33 34 0D");
+  row("empty", "", "2A 40 2D 0D");
+  row("chinese in GBK", "中文", "2A 40 2D D6 D0 CE C4 0D");
+  row("euro as single byte", "€", "2A 40 2D 80 0D");
+  row("blanks kept", " a b ", "2A 40 2D 20 61 20 62 20 0D");
+  row("printable edges and a real question mark", "~?", "2A 40 2D 7E 3F 0D");
+  row("mixed", "A中1", "2A 40 2D 41 D6 D0 31 0D");
+}
+
+void TestFrames::userCodeFrames() {
+  QFETCH(QString, code);
+  QFETCH(QByteArray, frame);
+  QCOMPARE(userCodeFrame(code), frame);
+}
+
+void TestFrames::refusedUserCodes_data() {
+  QTest::addColumn<QString>("code");
+  QTest::addColumn<QStringList>("named");
+  const auto row = [](const char *name, const QString &code, const QStringList &named) {
+    QTest::newRow(name) << code << named;
+  };
+  row("pasted CR starting another command", "12\r@Power on lock enable", {"U+000D"});
+  row("line feed", "\n", {"U+000A"});
+  row("tab", "\t", {"U+0009"});
+  row("zero", QString(QChar(0)) + "1", {"U+0000"});
+  row("unit separator", "ab\x1f", {"U+001F"});
+  row("delete", "\x7f", {"U+007F"});
+  row("control after chinese", "中文\r", {"U+000D"});
+  row("emoji", "a😀b", {"😀", "U+1F600"});
+  row("latin y with diaeresis", "ÿ", {"ÿ", "U+00FF"});
+  row("lone high surrogate", QString(QChar(0xD83D)) + "1", {"U+D83D"});
+  row("lone low surrogate", "1" + QString(QChar(0xDE00)), {"U+DE00"});
+}
+
+void TestFrames::refusedUserCodes() {
+  QFETCH(QString, code);
+  QFETCH(QStringList, named);
+  const auto failure = failureOf([&] { userCodeFrame(code); });
+  QVERIFY(failure);
+  QCOMPARE(failure->number(), 5);
+  for (const QString &name : named)
+    QVERIFY2(failure->description().contains(name), qPrintable(failure->description()));
+}
+
+void TestFrames::fixedFrames() {
+  QCOMPARE(powerOnLockFrame(), QByteArray("@Power on lock enable\r"));
+  QCOMPARE(powerOnLockFrame().size(), 22);
+  QCOMPARE(initialPasswordFrame(), QByteArray("*2-IniP\r"));
+  QCOMPARE(initialPasswordFrame().size(), 8);
+}
+
+void TestFrames::codePage936Pairs() {
+  QCOMPARE(charFromCodePage936Pair('\xD6', '\xD0'), std::optional<QString>(QStringLiteral("中")));
+  QCOMPARE(charFromCodePage936Pair('\xD6', ' '), std::nullopt);
+  QCOMPARE(charFromCodePage936Pair('\xFF', '\xA1'), std::nullopt);
+  QCOMPARE(firstCharOutsideCodePage936(u"A中€?"), QString());
+  QCOMPARE(firstCharOutsideCodePage936(u"中😀ÿ"), QStringLiteral("😀"));
+  QCOMPARE(toCodePage936(u"ÿ"), std::nullopt);
+}
+
+QTEST_GUILESS_MAIN(TestFrames)
+#include "tst_frames.moc"

@@ -1,0 +1,149 @@
+#include "serial/openport.h"
+#include "serial/serialport.h"
+#include "support/pty.h"
+
+#include <QtTest>
+#include <sys/resource.h>
+#include <termios.h>
+
+namespace {
+
+// The process's CPU time so far, in milliseconds.
+qint64 cpuMs() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000 +
+         (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000;
+}
+
+int failureNumber(const std::function<void()> &work) {
+  try {
+    work();
+  } catch (const Failure &failure) {
+    return failure.number();
+  }
+  return 0;
+}
+
+} // namespace
+
+class TestSerialPort : public QObject {
+  Q_OBJECT
+
+private slots:
+  void storedDefaultsAndSettingsChecks();
+  void opensRawAtTheChosenRateAndDiscardsEarlyBytes();
+  void raisesOneReceiveEventPerReplyBlock();
+  void openFailuresNameWhatWasTried();
+  void lostDeviceClosesThePortOnceAndStaysIdle();
+};
+
+void TestSerialPort::storedDefaultsAndSettingsChecks() {
+  SerialPort port;
+  QCOMPARE(port.CommPort(), 1);
+  QCOMPARE(port.Settings(), QStringLiteral("9600,n,8,1"));
+  QCOMPARE(failureNumber([&] { port.setSettings(QStringLiteral("9600,x,8,1")); }), 380);
+  QCOMPARE(port.Settings(), QStringLiteral("9600,n,8,1"));
+  port.setSettings(QStringLiteral("1200,E,7,2"));
+  QCOMPARE(port.Settings(), QStringLiteral("1200,E,7,2"));
+  QCOMPARE(failureNumber([&] { port.Output("ID00\r"); }), 8018);
+}
+
+void TestSerialPort::opensRawAtTheChosenRateAndDiscardsEarlyBytes() {
+  PseudoTerminal device;
+  SerialPort port;
+  port.setDeviceResolver([&](int n) { return n == 3 ? device.path() : QString(); });
+  device.write("stale bytes before the open");
+
+  OpenPort(port, QStringLiteral("COM3"), QStringLiteral("4800"), QStringLiteral("Odd"));
+  QVERIFY(port.PortOpen());
+  QCOMPARE(port.CommPort(), 3);
+  QCOMPARE(port.Settings(), QStringLiteral("4800,O,8,1"));
+  QCOMPARE(port.findChild<QSerialPort *>()->parity(), QSerialPort::OddParity);
+  QCOMPARE(port.RThreshold(), 12);
+
+  termios line{};
+  QVERIFY(device.lineSettings(line));
+  QCOMPARE(cfgetispeed(&line), speed_t(B4800));
+  QCOMPARE(line.c_lflag & (ICANON | ECHO), tcflag_t(0));
+  QCOMPARE(line.c_cflag & CSIZE, tcflag_t(CS8));
+  QCOMPARE(port.InBufferCount(), 0);
+  QTest::qWait(50);
+  QCOMPARE(port.InBufferCount(), 0);
+}
+
+void TestSerialPort::raisesOneReceiveEventPerReplyBlock() {
+  PseudoTerminal device;
+  SerialPort port;
+  port.setDeviceResolver([&](int) { return device.path(); });
+  OpenPort(port, QStringLiteral("COM1"), QStringLiteral("9600"), QStringLiteral("None"));
+  QList<QByteArray> reads;
+  connect(&port, &SerialPort::OnComm, this, [&] { reads.append(port.Input()); });
+
+  device.write("0123456");
+  QTest::qWait(100);
+  QVERIFY(reads.isEmpty());
+  device.write("789ab" "ABCDEFGHIJKL" "xyz");
+  QTRY_COMPARE(reads.size(), 2);
+  QCOMPARE(reads, (QList<QByteArray>{"0123456789ab", "ABCDEFGHIJKL"}));
+  QCOMPARE(port.InBufferCount(), 3);
+}
+
+void TestSerialPort::openFailuresNameWhatWasTried() {
+  PseudoTerminal device;
+  SerialPort port;
+  QString behindCom2 = QStringLiteral("/dev/no-such-device");
+  port.setDeviceResolver([&](int n) {
+    return n == 1 ? device.path() : n == 2 ? behindCom2 : n == 4 ? "/dev/null" : QString();
+  });
+
+  const auto openFails = [&](int com, int expected) {
+    port.setCommPort(com);
+    try {
+      port.setPortOpen(true);
+    } catch (const Failure &failure) {
+      QCOMPARE(failure.number(), expected);
+      QVERIFY2(failure.description().contains(QStringLiteral("COM%1").arg(com)),
+               qPrintable(failure.description()));
+      QVERIFY(!port.PortOpen());
+      return;
+    }
+    QFAIL("the port opened");
+  };
+  openFails(3, 8002);
+  openFails(2, 8002);
+  openFails(4, 8015);
+
+  QSerialPort holder(device.path());
+  QVERIFY(holder.open(QIODevice::ReadWrite));
+  openFails(1, 8005);
+  holder.close();
+  port.setPortOpen(true);
+  QVERIFY(port.PortOpen());
+}
+
+void TestSerialPort::lostDeviceClosesThePortOnceAndStaysIdle() {
+  auto device = std::make_unique<PseudoTerminal>();
+  SerialPort port;
+  port.setDeviceResolver([&](int) { return device->path(); });
+  OpenPort(port, QStringLiteral("COM1"), QStringLiteral("9600"), QStringLiteral("None"));
+  QList<int> failed;
+  connect(&port, &SerialPort::Failed, this, [&](const Failure &f) { failed.append(f.number()); });
+
+  device->closeDevice();
+  QTRY_COMPARE(failed.size(), 1);
+  QVERIFY(!port.PortOpen());
+  QCOMPARE(failed.at(0), 57);
+
+  const qint64 before = cpuMs();
+  QTest::qWait(500);
+  QCOMPARE(failed.size(), 1);
+  QVERIFY2(cpuMs() - before < 250, "the event loop keeps the CPU busy after the loss");
+
+  device = std::make_unique<PseudoTerminal>();
+  port.setPortOpen(true);
+  QVERIFY(port.PortOpen());
+}
+
+QTEST_MAIN(TestSerialPort)
+#include "tst_serialport.moc"

@@ -1,0 +1,188 @@
+#include "serial/serialport.h"
+#include "support/boxes.h"
+#include "support/pty.h"
+#include "window/form1.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QtTest>
+
+// The window with a pseudo-terminal behind COM3 (and, for the stored default, COM1).
+struct Bench {
+  PseudoTerminal device;
+  Form1 form;
+  BoxOperator boxes;
+
+  Bench() {
+    form.MSComm1().setDeviceResolver(
+        [this](int n) { return n == 1 || n == 3 ? device.path() : QString(); });
+    form.show();
+  }
+  template <typename T = QWidget> T *control(const char *name) { return form.findChild<T *>(name); }
+  void choose(const QString &port, const QString &rate, const QString &parity) {
+    control<QComboBox>("Combo1")->setEditText(port);
+    control<QComboBox>("Combo2")->setEditText(rate);
+    control<QComboBox>("Combo3")->setEditText(parity);
+  }
+  void click(const char *name) { control<QPushButton>(name)->click(); }
+  void open() {
+    choose(QStringLiteral("COM3"), QStringLiteral("9600"), QStringLiteral("None"));
+    click("Command6");
+    QVERIFY(form.MSComm1().PortOpen());
+  }
+  bool commandsEnabled() {
+    bool all = true;
+    for (const char *name : {"Command3", "Command1", "Command4", "Command5"})
+      all &= control(name)->isEnabled();
+    return all;
+  }
+};
+
+class TestCommands : public QObject {
+  Q_OBJECT
+
+private slots:
+  void openingMapsTheChoices_data();
+  void openingMapsTheChoices();
+  void failedOpenLeavesTheWindowAsItWas();
+  void addressFrames_data();
+  void addressFrames();
+  void userCodeFrames_data();
+  void userCodeFrames();
+  void fixedFramesEachPress();
+  void refusedInputsWriteNothing_data();
+  void refusedInputsWriteNothing();
+};
+
+void TestCommands::openingMapsTheChoices_data() {
+  QTest::addColumn<QString>("port");
+  QTest::addColumn<QString>("rate");
+  QTest::addColumn<QString>("parity");
+  QTest::addColumn<int>("comPort");
+  QTest::addColumn<QString>("settings");
+  QTest::newRow("listed") << "COM3" << "9600" << "Odd" << 3 << "9600,O,8,1";
+  QTest::newRow("design texts") << "COM1" << "2400" << "None" << 1 << "2400,n,8,1";
+  QTest::newRow("lower-case port") << "com3" << "1200" << "Even" << 1 << "1200,E,8,1";
+  QTest::newRow("padded port") << "COM3 " << "4800" << "None" << 1 << "4800,n,8,1";
+  QTest::newRow("beyond the list") << "COM16" << "4800" << "Odd" << 1 << "4800,O,8,1";
+  QTest::newRow("unlisted rate") << "COM3" << "19200" << "None" << 3 << "9600,n,8,1";
+  QTest::newRow("lower-case parity") << "COM3" << "2400" << "none" << 3 << "9600,n,8,1";
+}
+
+void TestCommands::openingMapsTheChoices() {
+  QFETCH(QString, port);
+  QFETCH(QString, rate);
+  QFETCH(QString, parity);
+  Bench bench;
+  bench.choose(port, rate, parity);
+  bench.click("Command6");
+  QVERIFY(bench.boxes.texts.isEmpty());
+  QTEST(bench.form.MSComm1().CommPort(), "comPort");
+  QTEST(bench.form.MSComm1().Settings(), "settings");
+  QVERIFY(bench.form.MSComm1().PortOpen());
+  QVERIFY(!bench.control("Command6")->isEnabled());
+  QVERIFY(bench.commandsEnabled());
+}
+
+void TestCommands::failedOpenLeavesTheWindowAsItWas() {
+  Bench bench;
+  bench.choose(QStringLiteral("COM2"), QStringLiteral("9600"), QStringLiteral("None"));
+  bench.click("Command6");
+  QCOMPARE(bench.boxes.texts.size(), 1);
+  QVERIFY(bench.boxes.texts.at(0).contains(QLatin1String("8002")));
+  QVERIFY(bench.boxes.texts.at(0).contains(QLatin1String("COM2")));
+  QVERIFY(!bench.form.MSComm1().PortOpen());
+  QVERIFY(bench.control("Command6")->isEnabled());
+  QVERIFY(!bench.control("Command3")->isEnabled() && !bench.commandsEnabled());
+
+  bench.open();
+  QVERIFY(bench.commandsEnabled());
+}
+
+void TestCommands::addressFrames_data() {
+  QTest::addColumn<QString>("address");
+  QTest::addColumn<QByteArray>("frame");
+  QTest::newRow("initial 0") << "0" << QByteArray("ID00\r");
+  QTest::newRow("7") << "7" << QByteArray("ID07\r");
+  QTest::newRow("42") << "42" << QByteArray("ID42\r");
+  QTest::newRow("99") << "99" << QByteArray("ID99\r");
+  QTest::newRow("leading blank") << " 5" << QByteArray("ID05\r");
+  QTest::newRow("half rounds to even") << ".5" << QByteArray("ID00\r");
+}
+
+void TestCommands::addressFrames() {
+  QFETCH(QString, address);
+  QFETCH(QByteArray, frame);
+  Bench bench;
+  bench.open();
+  bench.control<QLineEdit>("Text1")->setText(address);
+  bench.click("Command3");
+  QCOMPARE(bench.device.read(), frame);
+}
+
+void TestCommands::userCodeFrames_data() {
+  QTest::addColumn<QString>("code");
+  QTest::addColumn<QByteArray>("frame");
+  QTest::newRow("digits") << "1234" << QByteArray("*@-1234\r");
+  QTest::newRow("empty") << "" << QByteArray("*@-\r");
+  QTest::newRow("blanks kept") << " 12 " << QByteArray("*@- 12 \r");
+  QTest::newRow("chinese in GBK") << QStringLiteral("中文")
+                                  << QByteArray("*@-\xD6\xD0\xCE\xC4\r");
+}
+
+void TestCommands::userCodeFrames() {
+  QFETCH(QString, code);
+  QFETCH(QByteArray, frame);
+  Bench bench;
+  bench.open();
+  bench.control<QLineEdit>("Text2")->setText(code);
+  bench.click("Command1");
+  QCOMPARE(bench.device.read(), frame);
+}
+
+void TestCommands::fixedFramesEachPress() {
+  Bench bench;
+  bench.open();
+  bench.click("Command4");
+  bench.click("Command4");
+  QCOMPARE(bench.device.read(), QByteArray("@Power on lock enable\r@Power on lock enable\r"));
+  bench.click("Command5");
+  QCOMPARE(bench.device.read(), QByteArray("*2-IniP\r"));
+  bench.click("Command3");
+  bench.click("Command3");
+  QCOMPARE(bench.device.read(), QByteArray("ID00\rID00\r"));
+  QVERIFY(bench.boxes.texts.isEmpty());
+}
+
+void TestCommands::refusedInputsWriteNothing_data() {
+  QTest::addColumn<QByteArray>("box");
+  QTest::addColumn<QString>("text");
+  QTest::addColumn<QString>("shown");
+  QTest::newRow("empty address") << QByteArray("Text1") << "" << "13";
+  QTest::newRow("letters") << QByteArray("Text1") << "ab" << "13";
+  QTest::newRow("negative") << QByteArray("Text1") << "-1" << "6";
+  QTest::newRow("pasted command") << QByteArray("Text2")
+                                  << QStringLiteral("12\r@Power on lock enable") << "U+000D";
+  QTest::newRow("line feed") << QByteArray("Text2") << "\n" << "U+000A";
+  QTest::newRow("not in GBK") << QByteArray("Text2") << QStringLiteral("ab😀") << "😀";
+}
+
+void TestCommands::refusedInputsWriteNothing() {
+  QFETCH(QByteArray, box);
+  QFETCH(QString, text);
+  QFETCH(QString, shown);
+  Bench bench;
+  bench.open();
+  bench.control<QLineEdit>(box.constData())->setText(text);
+  bench.click(box == "Text1" ? "Command3" : "Command1");
+  QCOMPARE(bench.device.read(), QByteArray());
+  QCOMPARE(bench.boxes.texts.size(), 1);
+  QVERIFY2(bench.boxes.texts.at(0).contains(shown), qPrintable(bench.boxes.texts.at(0)));
+  QVERIFY(bench.form.MSComm1().PortOpen() && bench.commandsEnabled());
+  bench.click("Command5");
+  QCOMPARE(bench.device.read(), QByteArray("*2-IniP\r"));
+}
+
+QTEST_MAIN(TestCommands)
+#include "tst_commands.moc"
