@@ -36,10 +36,15 @@ QStringList presentSerialDevices() {
   return inComOrder(paths);
 }
 
-QString systemDeviceFor(int comNumber) {
+QStringList systemDevicesForComNumbers(int count) {
+  QStringList devices;
 #ifdef Q_OS_WIN
-  return QStringLiteral("COM%1").arg(comNumber);
+  for (int n = 1; n <= count; ++n)
+    devices.append(QStringLiteral("COM%1").arg(n));
 #else
-  return presentSerialDevices().value(comNumber - 1);
+  devices = presentSerialDevices().mid(0, count);
+  while (devices.size() < count)
+    devices.append(QString());
 #endif
+  return devices;
 }

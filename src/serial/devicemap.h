@@ -9,8 +9,9 @@
 // number), then USB CDC devices (ttyACM by number), then any others by name. So an operator
 // with one USB adapter on a laptop finds it at COM1.
 
-// The device for COM number n, or an empty string when there is none.
-QString systemDeviceFor(int comNumber);
+// The devices for COM1 to COM<count>, an empty string where there is none. One scan of the
+// system: a scan takes tens of milliseconds, too long to make one for each number.
+QStringList systemDevicesForComNumbers(int count);
 
 // The system's serial devices in the order above, as paths such as /dev/ttyUSB0.
 QStringList presentSerialDevices();

@@ -55,14 +55,21 @@ void requireZero(int value, const QString &property) {
 
 } // namespace
 
-SerialPort::SerialPort(QObject *parent) : QObject(parent), port_(this), resolver_(systemDeviceFor) {
+SerialPort::SerialPort(QObject *parent) : QObject(parent), port_(this) {
   connect(&port_, &QSerialPort::readyRead, this, &SerialPort::raiseReceiveEvents);
   connect(&port_, &QSerialPort::errorOccurred, this, &SerialPort::closeOnLineFault);
 }
 
 void SerialPort::setDeviceResolver(DeviceResolver resolver) { resolver_ = std::move(resolver); }
 
-QString SerialPort::deviceFor(int comNumber) const { return resolver_(comNumber); }
+QStringList SerialPort::devicesForComNumbers(int count) const {
+  if (!resolver_)
+    return systemDevicesForComNumbers(count);
+  QStringList devices;
+  for (int n = 1; n <= count; ++n)
+    devices.append((*resolver_)(n));
+  return devices;
+}
 
 void SerialPort::setCommPort(int comNumber) {
   if (comNumber < 1)
@@ -88,7 +95,7 @@ void SerialPort::setPortOpen(bool open) {
 QString SerialPort::comName() const { return QStringLiteral("COM%1").arg(commPort_); }
 
 void SerialPort::open() {
-  device_ = resolver_(commPort_);
+  device_ = devicesForComNumbers(commPort_).value(commPort_ - 1);
   if (device_.isEmpty())
     throw Failure(FailureNumber::InvalidPortNumber,
                   QStringLiteral("%1：没有对应的串口设备 no serial device is present at this "

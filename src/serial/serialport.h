@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QSerialPort>
 #include <functional>
+#include <optional>
 
 // The program's one serial port, with the operations its logic relies on under their
 // familiar names. Operations that fail raise a Failure; a fault of the line while the port is
@@ -22,9 +23,11 @@ public:
 
   explicit SerialPort(QObject *parent = nullptr);
 
-  // Tests put a pseudo-terminal behind a COM number with this.
+  // Tests put a pseudo-terminal behind a COM number with this; without it the system's
+  // devices are used.
   void setDeviceResolver(DeviceResolver resolver);
-  QString deviceFor(int comNumber) const;
+  // The devices behind COM1 to COM<count>, an empty string where there is none.
+  QStringList devicesForComNumbers(int count) const;
 
   int CommPort() const { return commPort_; }
   void setCommPort(int comNumber);
@@ -75,7 +78,7 @@ private:
   QString comName() const;
 
   QSerialPort port_;
-  DeviceResolver resolver_;
+  std::optional<DeviceResolver> resolver_;
   QString device_;
   int commPort_ = 1;
   QString settings_ = QStringLiteral("9600,n,8,1");

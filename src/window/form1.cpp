@@ -103,7 +103,6 @@ void Form1::Form_Load() {
   fill(ui->Combo1, portItems());
   fill(ui->Combo2, rateItems());
   fill(ui->Combo3, parityItems());
-  Combo1_DropDown();
 }
 
 template <typename Work> void Form1::guarded(Work work) {
@@ -149,11 +148,10 @@ void Form1::Command2_Click() {
 }
 
 void Form1::Combo1_DropDown() {
-  for (int i = 0; i < ui->Combo1->count(); ++i) {
-    const QString device = comm_->deviceFor(i + 1);
-    ui->Combo1->setItemData(i, device.isEmpty() ? tr("没有设备 no device") : device,
+  const QStringList devices = comm_->devicesForComNumbers(ui->Combo1->count());
+  for (int i = 0; i < devices.size(); ++i)
+    ui->Combo1->setItemData(i, devices[i].isEmpty() ? tr("没有设备 no device") : devices[i],
                             Qt::ToolTipRole);
-  }
 }
 
 void Form1::MSComm1_OnComm() {

@@ -83,7 +83,9 @@ void TestSerialPort::raisesOneReceiveEventPerReplyBlock() {
   device.write("0123456");
   QTest::qWait(100);
   QVERIFY(reads.isEmpty());
-  device.write("789ab" "ABCDEFGHIJKL" "xyz");
+  device.write("789ab"
+               "ABCDEFGHIJKL"
+               "xyz");
   QTRY_COMPARE(reads.size(), 2);
   QCOMPARE(reads, (QList<QByteArray>{"0123456789ab", "ABCDEFGHIJKL"}));
   QCOMPARE(port.InBufferCount(), 3);

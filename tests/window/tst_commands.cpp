@@ -46,6 +46,7 @@ private slots:
   void openingMapsTheChoices_data();
   void openingMapsTheChoices();
   void failedOpenLeavesTheWindowAsItWas();
+  void portListNamesTheDevicesWhenOpened();
   void addressFrames_data();
   void addressFrames();
   void userCodeFrames_data();
@@ -61,13 +62,27 @@ void TestCommands::openingMapsTheChoices_data() {
   QTest::addColumn<QString>("parity");
   QTest::addColumn<int>("comPort");
   QTest::addColumn<QString>("settings");
-  QTest::newRow("listed") << "COM3" << "9600" << "Odd" << 3 << "9600,O,8,1";
-  QTest::newRow("design texts") << "COM1" << "2400" << "None" << 1 << "2400,n,8,1";
-  QTest::newRow("lower-case port") << "com3" << "1200" << "Even" << 1 << "1200,E,8,1";
-  QTest::newRow("padded port") << "COM3 " << "4800" << "None" << 1 << "4800,n,8,1";
-  QTest::newRow("beyond the list") << "COM16" << "4800" << "Odd" << 1 << "4800,O,8,1";
-  QTest::newRow("unlisted rate") << "COM3" << "19200" << "None" << 3 << "9600,n,8,1";
-  QTest::newRow("lower-case parity") << "COM3" << "2400" << "none" << 3 << "9600,n,8,1";
+  QTest::newRow("listed") << "COM3"
+                          << "9600"
+                          << "Odd" << 3 << "9600,O,8,1";
+  QTest::newRow("design texts") << "COM1"
+                                << "2400"
+                                << "None" << 1 << "2400,n,8,1";
+  QTest::newRow("lower-case port") << "com3"
+                                   << "1200"
+                                   << "Even" << 1 << "1200,E,8,1";
+  QTest::newRow("padded port") << "COM3 "
+                               << "4800"
+                               << "None" << 1 << "4800,n,8,1";
+  QTest::newRow("beyond the list") << "COM16"
+                                   << "4800"
+                                   << "Odd" << 1 << "4800,O,8,1";
+  QTest::newRow("unlisted rate") << "COM3"
+                                 << "19200"
+                                 << "None" << 3 << "9600,n,8,1";
+  QTest::newRow("lower-case parity") << "COM3"
+                                     << "2400"
+                                     << "none" << 3 << "9600,n,8,1";
 }
 
 void TestCommands::openingMapsTheChoices() {
@@ -100,6 +115,15 @@ void TestCommands::failedOpenLeavesTheWindowAsItWas() {
   QVERIFY(bench.commandsEnabled());
 }
 
+void TestCommands::portListNamesTheDevicesWhenOpened() {
+  Bench bench;
+  auto *ports = bench.control<QComboBox>("Combo1");
+  ports->showPopup();
+  QCOMPARE(ports->itemData(2, Qt::ToolTipRole).toString(), bench.device.path());
+  QVERIFY(ports->itemData(1, Qt::ToolTipRole).toString().contains(QLatin1String("no device")));
+  ports->hidePopup();
+}
+
 void TestCommands::addressFrames_data() {
   QTest::addColumn<QString>("address");
   QTest::addColumn<QByteArray>("frame");
@@ -127,8 +151,7 @@ void TestCommands::userCodeFrames_data() {
   QTest::newRow("digits") << "1234" << QByteArray("*@-1234\r");
   QTest::newRow("empty") << "" << QByteArray("*@-\r");
   QTest::newRow("blanks kept") << " 12 " << QByteArray("*@- 12 \r");
-  QTest::newRow("chinese in GBK") << QStringLiteral("中文")
-                                  << QByteArray("*@-\xD6\xD0\xCE\xC4\r");
+  QTest::newRow("chinese in GBK") << QStringLiteral("中文") << QByteArray("*@-\xD6\xD0\xCE\xC4\r");
 }
 
 void TestCommands::userCodeFrames() {
@@ -159,12 +182,16 @@ void TestCommands::refusedInputsWriteNothing_data() {
   QTest::addColumn<QByteArray>("box");
   QTest::addColumn<QString>("text");
   QTest::addColumn<QString>("shown");
-  QTest::newRow("empty address") << QByteArray("Text1") << "" << "13";
-  QTest::newRow("letters") << QByteArray("Text1") << "ab" << "13";
-  QTest::newRow("negative") << QByteArray("Text1") << "-1" << "6";
+  QTest::newRow("empty address") << QByteArray("Text1") << ""
+                                 << "13";
+  QTest::newRow("letters") << QByteArray("Text1") << "ab"
+                           << "13";
+  QTest::newRow("negative") << QByteArray("Text1") << "-1"
+                            << "6";
   QTest::newRow("pasted command") << QByteArray("Text2")
                                   << QStringLiteral("12\r@Power on lock enable") << "U+000D";
-  QTest::newRow("line feed") << QByteArray("Text2") << "\n" << "U+000A";
+  QTest::newRow("line feed") << QByteArray("Text2") << "\n"
+                             << "U+000A";
   QTest::newRow("not in GBK") << QByteArray("Text2") << QStringLiteral("ab😀") << "😀";
 }
 

@@ -98,7 +98,8 @@ void TestForm1::windowIsFixedAndTabsInOrder() {
   QCOMPARE(form.minimumSize(), form.maximumSize());
 
   QStringList chain;
-  for (QWidget *w = form.findChild<QWidget *>("Text1"); chain.size() < 11; w = w->nextInFocusChain())
+  for (QWidget *w = form.findChild<QWidget *>("Text1"); chain.size() < 11;
+       w = w->nextInFocusChain())
     if (w->focusPolicy() & Qt::TabFocus && w->parentWidget() == &form)
       chain.append(w->objectName());
   QCOMPARE(chain, QStringList({"Text1", "Command3", "Text2", "Command1", "Command2", "Command5",

@@ -100,7 +100,9 @@ void TestReplies::partialRepliesWaitForTheirRest() {
 }
 
 void TestReplies::unprintableBytesStayVisible() {
-  device->write(QByteArray("-A\0B\x01\x7f\xff\xd6\xd0" "ZQ\xb0", 12));
+  device->write(QByteArray("-A\0B\x01\x7f\xff\xd6\xd0"
+                           "ZQ\xb0",
+                           12));
   QTRY_COMPARE(boxes->texts.size(), 1);
   QCOMPARE(boxes->texts.at(0), QStringLiteral("A␀B␁␡\\xFF中ZQ\\xB0"));
 }

@@ -1,0 +1,112 @@
+#include "serial/devicemap.h"
+#include "serial/linesettings.h"
+#include "serial/openfailure.h"
+#include "serial/openport.h"
+
+#include <QtTest>
+
+class TestLineSettings : public QObject {
+  Q_OBJECT
+
+private slots:
+  void parsesWellFormedSettings_data();
+  void parsesWellFormedSettings();
+  void refusesMalformedSettings_data();
+  void refusesMalformedSettings();
+  void tableAndNamesMatchExactly();
+  void comNumbersFollowTheDeviceFamilies();
+  void openFailuresTellTheOperatorWhatToDo_data();
+  void openFailuresTellTheOperatorWhatToDo();
+};
+
+void TestLineSettings::parsesWellFormedSettings_data() {
+  QTest::addColumn<QString>("text");
+  QTest::addColumn<int>("rate");
+  QTest::addColumn<char>("parity");
+  QTest::addColumn<int>("dataBits");
+  QTest::addColumn<int>("stopBits");
+  QTest::newRow("none") << "9600,n,8,1" << 9600 << 'n' << 8 << int(StopBits::One);
+  QTest::newRow("upper odd") << "2400,O,8,1" << 2400 << 'o' << 8 << int(StopBits::One);
+  QTest::newRow("mark") << "110,M,7,2" << 110 << 'm' << 7 << int(StopBits::Two);
+  QTest::newRow("space") << "4000000,s,5,1.5" << 4000000 << 's' << 5 << int(StopBits::OneAndHalf);
+}
+
+void TestLineSettings::parsesWellFormedSettings() {
+  QFETCH(QString, text);
+  const auto settings = parseLineSettings(text);
+  QVERIFY(settings);
+  QTEST(int(settings->rate), "rate");
+  QTEST(settings->parity, "parity");
+  QTEST(settings->dataBits, "dataBits");
+  QTEST(int(settings->stopBits), "stopBits");
+}
+
+void TestLineSettings::refusesMalformedSettings_data() {
+  QTest::addColumn<QString>("text");
+  for (const char *text :
+       {"", "9600", "9600,n,8", "9600,n,8,1,", "9600,x,8,1", "9600,n,9,1", "9600,n,4,1",
+        "9600,n,8,3", "9600,n,8,1.0", "0,n,8,1", "09600,n,8,1", "-9600,n,8,1", "4000001,n,8,1",
+        " 9600,n,8,1", "9600, n,8,1", "9600,,8,1", "9600;n;8;1"})
+    QTest::newRow(text) << QString::fromLatin1(text);
+}
+
+void TestLineSettings::refusesMalformedSettings() {
+  QFETCH(QString, text);
+  QVERIFY(!parseLineSettings(text));
+}
+
+void TestLineSettings::tableAndNamesMatchExactly() {
+  for (const SettingsRow &row : SETTINGS_TABLE) {
+    const auto settings =
+        settingsFromTable(QString::fromUtf16(row.rate), QString::fromUtf16(row.parity));
+    QCOMPARE(settings, QString::fromUtf16(row.settings));
+    QVERIFY(parseLineSettings(*settings));
+  }
+  QCOMPARE(settingsFromTable("9600", "Odd"), QStringLiteral("9600,O,8,1"));
+  QCOMPARE(settingsFromTable("1200", "None"), QStringLiteral("1200,n,8,1"));
+  for (const auto &[rate, parity] :
+       {std::pair("9600", "none"), {"9600 ", "None"}, {"19200", "None"}, {"", ""}, {"4800", "ODD"}})
+    QVERIFY2(!settingsFromTable(rate, parity), rate);
+
+  QCOMPARE(comNumberFromName("COM1"), 1);
+  QCOMPARE(comNumberFromName("COM15"), 15);
+  for (const char *name : {"com3", "COM3 ", " COM3", "COM16", "COM0", "COM03", "COM"})
+    QVERIFY2(!comNumberFromName(name), name);
+}
+
+void TestLineSettings::comNumbersFollowTheDeviceFamilies() {
+  const QStringList found{"/dev/ttyACM0", "/dev/ttyUSB10", "/dev/rfcomm0", "/dev/ttyS10",
+                          "/dev/ttyUSB2", "/dev/ttyS1",    "/dev/ttyAMA0"};
+  QCOMPARE(inComOrder(found),
+           QStringList({"/dev/ttyS1", "/dev/ttyS10", "/dev/ttyUSB2", "/dev/ttyUSB10",
+                        "/dev/ttyACM0", "/dev/rfcomm0", "/dev/ttyAMA0"}));
+}
+
+void TestLineSettings::openFailuresTellTheOperatorWhatToDo_data() {
+  QTest::addColumn<int>("error");
+  QTest::addColumn<bool>("accessible");
+  QTest::addColumn<int>("number");
+  QTest::addColumn<QString>("hint");
+  QTest::newRow("no device") << int(QSerialPort::DeviceNotFoundError) << true << 8002
+                             << "/dev/ttyUSB0";
+  QTest::newRow("busy") << int(QSerialPort::OpenError) << true << 8005 << "COM2";
+  QTest::newRow("locked by another")
+      << int(QSerialPort::PermissionError) << true << 8005 << "another program";
+  QTest::newRow("no permission") << int(QSerialPort::PermissionError) << false << 70 << "dialout";
+  QTest::newRow("settings refused")
+      << int(QSerialPort::UnsupportedOperationError) << true << 8015 << "Inappropriate ioctl";
+}
+
+void TestLineSettings::openFailuresTellTheOperatorWhatToDo() {
+  QFETCH(int, error);
+  QFETCH(bool, accessible);
+  QFETCH(QString, hint);
+  const Failure failure =
+      openFailure(QSerialPort::SerialPortError(error), QStringLiteral("COM2"),
+                  QStringLiteral("/dev/ttyUSB0"), accessible, "Inappropriate ioctl for device");
+  QTEST(failure.number(), "number");
+  QVERIFY2(failure.description().contains(hint), qPrintable(failure.description()));
+}
+
+QTEST_MAIN(TestLineSettings)
+#include "tst_linesettings.moc"
