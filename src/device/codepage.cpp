@@ -7,8 +7,9 @@ namespace {
 
 constexpr auto gbk = "GBK";
 
-// The converter substitutes characters it cannot map instead of failing, so a character
-// only counts as held when it comes back unchanged from a round trip.
+// A character only counts as held when it comes back unchanged from a round trip: ICU reports
+// every character it cannot map, but converters built on the Windows API may quietly put in a
+// "best fit" look-alike, which would change the operator's code without a word.
 bool roundTrips(QStringView character) {
   QStringEncoder encoder(gbk, QStringConverter::Flag::Stateless);
   const QByteArray bytes = encoder.encode(character);

@@ -12,11 +12,11 @@ bool isPrintableAscii(uchar byte) { return byte >= 0x20 && byte < 0x7f; }
 bool isControl(uchar byte) { return byte < 0x20 || byte == 0x7f; }
 
 // A pair is only a character when its text is something a person can read; a code page 936
-// user-defined pair decodes to a private-use code point that no font draws.
+// user-defined pair decodes to a private-use code point that no font draws and that isPrint()
+// refuses like every other category of unprintable characters.
 std::optional<QString> readablePair(char lead, char trail) {
   const auto character = charFromCodePage936Pair(lead, trail);
-  if (!character || !character->at(0).isPrint() ||
-      character->at(0).category() == QChar::Other_PrivateUse)
+  if (!character || !character->at(0).isPrint())
     return std::nullopt;
   return character;
 }

@@ -1,24 +1,11 @@
 #include "device/address.h"
 #include "device/failure.h"
 #include "device/frames.h"
+#include "support/failures.h"
 
 #include <QtTest>
 #include <functional>
 #include <optional>
-
-namespace {
-
-// The failure work raised, or nothing when it returned normally.
-std::optional<Failure> failureOf(const std::function<void()> &work) {
-  try {
-    work();
-  } catch (const Failure &failure) {
-    return failure;
-  }
-  return std::nullopt;
-}
-
-} // namespace
 
 class TestAddress : public QObject {
   Q_OBJECT
@@ -92,7 +79,7 @@ void TestAddress::refusedAddresses_data() {
        {"", " ", "\t", "ab", ".", "-", "+", "1e", "1e2", "0x10", "1 2", "1,5", "--1", "５"})
     QTest::newRow(qPrintable(QStringLiteral("type mismatch “%1”").arg(text)))
         << QString::fromUtf8(text) << 13;
-  for (const char *text : {"-1", "-0.51", "256", "255.5", "1000", "0001000"})
+  for (const char *text : {"-1", "-0.51", "256", "255.5", "1000", "0001000", "4294967296"})
     QTest::newRow(qPrintable(QStringLiteral("overflow “%1”").arg(text)))
         << QString::fromUtf8(text) << 6;
 }

@@ -1,24 +1,11 @@
 #include "device/codepage.h"
 #include "device/failure.h"
 #include "device/frames.h"
+#include "support/failures.h"
 
 #include <QtTest>
 #include <functional>
 #include <optional>
-
-namespace {
-
-// The failure work raised, or nothing when it returned normally.
-std::optional<Failure> failureOf(const std::function<void()> &work) {
-  try {
-    work();
-  } catch (const Failure &failure) {
-    return failure;
-  }
-  return std::nullopt;
-}
-
-} // namespace
 
 class TestFrames : public QObject {
   Q_OBJECT

@@ -1,31 +1,11 @@
 #include "serial/openport.h"
 #include "serial/serialport.h"
+#include "support/failures.h"
+#include "support/process.h"
 #include "support/pty.h"
 
 #include <QtTest>
-#include <sys/resource.h>
 #include <termios.h>
-
-namespace {
-
-// The process's CPU time so far, in milliseconds.
-qint64 cpuMs() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000 +
-         (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000;
-}
-
-int failureNumber(const std::function<void()> &work) {
-  try {
-    work();
-  } catch (const Failure &failure) {
-    return failure.number();
-  }
-  return 0;
-}
-
-} // namespace
 
 class TestSerialPort : public QObject {
   Q_OBJECT

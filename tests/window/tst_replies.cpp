@@ -1,5 +1,6 @@
 #include "serial/serialport.h"
 #include "support/boxes.h"
+#include "support/process.h"
 #include "support/pty.h"
 #include "window/form1.h"
 
@@ -7,26 +8,9 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QtTest>
-#include <sys/resource.h>
 #include <thread>
 
 namespace {
-
-qint64 cpuMs() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000 +
-         (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000;
-}
-
-qint64 residentKb() {
-  QFile status(QStringLiteral("/proc/self/status"));
-  status.open(QIODevice::ReadOnly);
-  for (const QByteArray &line : status.readAll().split('\n'))
-    if (line.startsWith("VmRSS:"))
-      return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-  return -1;
-}
 
 // A reply whose shown text is its sequence number, eleven digits wide.
 QByteArray numberedReply(int n) { return "#" + QByteArray::number(n).rightJustified(11, '0'); }
