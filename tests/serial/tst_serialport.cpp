@@ -1,7 +1,6 @@
 #include "serial/openport.h"
 #include "serial/serialport.h"
 #include "support/failures.h"
-#include "support/process.h"
 #include "support/pty.h"
 
 #include <QtTest>
@@ -15,7 +14,6 @@ private slots:
   void opensRawAtTheChosenRateAndDiscardsEarlyBytes();
   void raisesOneReceiveEventPerReplyBlock();
   void openFailuresNameWhatWasTried();
-  void lostDeviceClosesThePortOnceAndStaysIdle();
 };
 
 void TestSerialPort::storedDefaultsAndSettingsChecks() {
@@ -100,29 +98,6 @@ void TestSerialPort::openFailuresNameWhatWasTried() {
   QVERIFY(holder.open(QIODevice::ReadWrite));
   openFails(1, 8005);
   holder.close();
-  port.setPortOpen(true);
-  QVERIFY(port.PortOpen());
-}
-
-void TestSerialPort::lostDeviceClosesThePortOnceAndStaysIdle() {
-  auto device = std::make_unique<PseudoTerminal>();
-  SerialPort port;
-  port.setDeviceResolver([&](int) { return device->path(); });
-  OpenPort(port, QStringLiteral("COM1"), QStringLiteral("9600"), QStringLiteral("None"));
-  QList<int> failed;
-  connect(&port, &SerialPort::Failed, this, [&](const Failure &f) { failed.append(f.number()); });
-
-  device->closeDevice();
-  QTRY_COMPARE(failed.size(), 1);
-  QVERIFY(!port.PortOpen());
-  QCOMPARE(failed.at(0), 57);
-
-  const qint64 before = cpuMs();
-  QTest::qWait(500);
-  QCOMPARE(failed.size(), 1);
-  QVERIFY2(cpuMs() - before < 250, "the event loop keeps the CPU busy after the loss");
-
-  device = std::make_unique<PseudoTerminal>();
   port.setPortOpen(true);
   QVERIFY(port.PortOpen());
 }
