@@ -21,8 +21,9 @@ int compareWithHalf(QStringView fraction) {
 } // namespace
 
 quint8 addressFromText(const QString &text) {
-  static const QRegularExpression number(
-      QStringLiteral(R"(^[ \t]*([+-]?)0*(\d*)(?:\.(\d*))?[ \t]*$)"));
+  // Anchored as a whole: "$" alone would also accept a number followed by a line feed.
+  static const QRegularExpression number(QRegularExpression::anchoredPattern(
+      QStringLiteral(R"([ \t]*([+-]?)0*(\d*)(?:\.(\d*))?[ \t]*)")));
   const auto match = number.match(text);
   // A lone sign, a lone point or nothing at all holds no digit and so is no number.
   const bool hasDigit = text.contains(QRegularExpression(QStringLiteral("\\d")));

@@ -10,7 +10,8 @@ namespace {
 
 // The rank of a device's family, its number within the family, and its name for the rest.
 std::tuple<int, qint64, QString> comOrderKey(const QString &path) {
-  static const QRegularExpression numbered(QStringLiteral(R"(^tty(S|USB|ACM)(\d+)$)"));
+  static const QRegularExpression numbered(
+      QRegularExpression::anchoredPattern(QStringLiteral(R"(tty(S|USB|ACM)(\d+))")));
   const QString name = QFileInfo(path).fileName();
   const auto match = numbered.match(name);
   if (!match.hasMatch())

@@ -19,8 +19,9 @@ std::optional<StopBits> stopBitsFrom(QStringView text) {
 } // namespace
 
 std::optional<LineSettings> parseLineSettings(QStringView text) {
-  static const QRegularExpression form(
-      QStringLiteral(R"(^([1-9][0-9]{0,6}),([noemsNOEMS]),([5-8]),(1|1\.5|2)$)"));
+  // Anchored as a whole: "$" alone would also accept a string followed by a line feed.
+  static const QRegularExpression form(QRegularExpression::anchoredPattern(
+      QStringLiteral(R"(([1-9][0-9]{0,6}),([noemsNOEMS]),([5-8]),(1|1\.5|2))")));
   const auto match = form.match(text);
   if (!match.hasMatch())
     return std::nullopt;

@@ -76,7 +76,7 @@ void TestAddress::refusedAddresses_data() {
   QTest::addColumn<QString>("text");
   QTest::addColumn<int>("number");
   for (const char *text :
-       {"", " ", "\t", "ab", ".", "-", "+", "1e", "1e2", "0x10", "1 2", "1,5", "--1", "５"})
+       {"", " ", "\t", "ab", ".", "-", "+", "1e", "1e2", "0x10", "1 2", "1,5", "--1", "５", "5\n"})
     QTest::newRow(qPrintable(QStringLiteral("type mismatch “%1”").arg(text)))
         << QString::fromUtf8(text) << 13;
   for (const char *text : {"-1", "-0.51", "256", "255.5", "1000", "0001000", "4294967296"})
