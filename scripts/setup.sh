@@ -2,7 +2,8 @@
 # build into ./build. Sourced, not run.
 set -euo pipefail
 
-packages=(build-essential cmake qt6-base-dev qt6-serialport-dev fonts-arphic-uming fonts-dejavu-core)
+packages=(build-essential cmake qt6-base-dev qt6-serialport-dev fonts-arphic-uming fonts-dejavu-core
+  clang libclang-rt-14-dev)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -3,6 +3,7 @@
 #include "device/failure.h"
 
 #include <QRegularExpression>
+#include <algorithm>
 
 namespace {
 
@@ -26,7 +27,8 @@ quint8 addressFromText(const QString &text) {
       QStringLiteral(R"([ \t]*([+-]?)0*(\d*)(?:\.(\d*))?[ \t]*)")));
   const auto match = number.match(text);
   // A lone sign, a lone point or nothing at all holds no digit and so is no number.
-  const bool hasDigit = text.contains(QRegularExpression(QStringLiteral("\\d")));
+  const bool hasDigit =
+      std::any_of(text.begin(), text.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
   if (!match.hasMatch() || !hasDigit)
     throw Failure(FailureNumber::TypeMismatch, QStringLiteral("“%1”").arg(text));
 
