@@ -10,14 +10,16 @@ constexpr auto gbk = "GBK";
 // A character only counts as held when it comes back unchanged from a round trip: ICU reports
 // every character it cannot map, but converters built on the Windows API may quietly put in a
 // "best fit" look-alike, which would change the operator's code without a word.
-bool roundTrips(QStringView character) {
+std::optional<QByteArray> roundTripped(QStringView text) {
   QStringEncoder encoder(gbk, QStringConverter::Flag::Stateless);
-  const QByteArray bytes = encoder.encode(character);
-  if (encoder.hasError() || bytes.isEmpty())
-    return false;
+  const QByteArray bytes = encoder.encode(text);
+  if (encoder.hasError())
+    return std::nullopt;
   QStringDecoder decoder(gbk, QStringConverter::Flag::Stateless);
   const QString back = decoder.decode(bytes);
-  return !decoder.hasError() && back == character;
+  if (decoder.hasError() || back != text)
+    return std::nullopt;
+  return bytes;
 }
 
 // Calls visit with each code point of text as a view, a surrogate pair kept whole.
@@ -39,7 +41,7 @@ QString firstCharOutsideCodePage936(QStringView text) {
   allCodePoints(text, [&found](QStringView character) {
     if (character.size() == 1 && character[0].unicode() < 0x80)
       return true;
-    if (roundTrips(character))
+    if (roundTripped(character))
       return true;
     found = character.toString();
     return false;
@@ -47,12 +49,8 @@ QString firstCharOutsideCodePage936(QStringView text) {
   return found;
 }
 
-std::optional<QByteArray> toCodePage936(QStringView text) {
-  if (!firstCharOutsideCodePage936(text).isEmpty())
-    return std::nullopt;
-  QStringEncoder encoder(gbk, QStringConverter::Flag::Stateless);
-  return QByteArray(encoder.encode(text));
-}
+// The code page is stateless, so the whole text round-trips exactly when each character does.
+std::optional<QByteArray> toCodePage936(QStringView text) { return roundTripped(text); }
 
 std::optional<QString> charFromCodePage936Pair(char lead, char trail) {
   const char pair[] = {lead, trail};
