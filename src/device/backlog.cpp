@@ -1,18 +1,45 @@
 #include "device/backlog.h"
 
-bool ReplyBacklog::push(const QByteArray &reply) {
-  if (replies_.size() >= capacity_) {
-    ++dropped_;
-    return false;
+LineEvent &ReplyBacklog::trailing(LineEvent::Kind kind) {
+  if (events_.isEmpty() || events_.constLast().kind != kind) {
+    events_.append(LineEvent{kind, {}});
+    waitingLines_ += kind != LineEvent::Kind::Stray;
   }
-  replies_.enqueue(reply);
-  return true;
+  return events_.last();
 }
 
-std::optional<ReplyBacklog::Waiting> ReplyBacklog::take() {
-  if (replies_.isEmpty())
-    return std::nullopt;
-  Waiting waiting{replies_.dequeue(), dropped_};
-  dropped_ = 0;
-  return waiting;
+void ReplyBacklog::push(const QByteArray &reply) {
+  if (full()) {
+    ++trailing(LineEvent::Kind::Dropped).replies;
+    return;
+  }
+  events_.append(LineEvent{LineEvent::Kind::Reply, reply});
+  ++replies_;
+  ++waitingLines_;
+}
+
+// Stray bytes in a row are told as one run; while the backlog is full they only add to the
+// drop count, so that a noisy line cannot grow the backlog either.
+void ReplyBacklog::pushStray(const QByteArray &bytes) {
+  LineEvent &event = trailing(full() ? LineEvent::Kind::Dropped : LineEvent::Kind::Stray);
+  event.strayBytes += bytes.size();
+  if (event.kind == LineEvent::Kind::Stray)
+    event.bytes.append(bytes.first(qMin(bytes.size(), strayBytesKept - event.bytes.size())));
+}
+
+QList<LineEvent> ReplyBacklog::take(qsizetype maxLines) {
+  QList<LineEvent> taken;
+  qsizetype lines = 0;
+  while (lines < maxLines && !events_.isEmpty()) {
+    if (events_.constFirst().kind == LineEvent::Kind::Stray && events_.size() == 1)
+      break;
+    LineEvent event = events_.takeFirst();
+    if (event.kind != LineEvent::Kind::Stray) {
+      ++lines;
+      --waitingLines_;
+    }
+    replies_ -= event.kind == LineEvent::Kind::Reply;
+    taken.append(std::move(event));
+  }
+  return taken;
 }

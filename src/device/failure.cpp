@@ -19,6 +19,8 @@ QString standardDescription(FailureNumber number) {
     return QStringLiteral("设备 I/O 错误 Device I/O error");
   case FailureNumber::PermissionDenied:
     return QStringLiteral("没有权限 Permission denied");
+  case FailureNumber::TransmitBufferFull:
+    return QStringLiteral("发送缓冲区已满 Transmit buffer full");
   case FailureNumber::InvalidPropertyValue:
     return QStringLiteral("无效的属性值 Invalid property value");
   case FailureNumber::InvalidPortNumber:

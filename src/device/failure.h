@@ -12,6 +12,7 @@ enum class FailureNumber {
   TypeMismatch = 13,
   DeviceIo = 57,
   PermissionDenied = 70,
+  TransmitBufferFull = 1010,
   InvalidPropertyValue = 380,
   InvalidPortNumber = 8002,
   PortAlreadyOpen = 8005,

@@ -29,14 +29,24 @@ void refuseControlCharacters(const QString &code) {
   }
 }
 
+// Every refusal of an address says what the box takes, not only what was wrong.
+QString addressRangeDetail(const QString &addressText) {
+  return QStringLiteral(
+             "“%1”：通讯地址应为 0–99 的数字。The address must be a number from 0 to 99.")
+      .arg(addressText);
+}
+
 } // namespace
 
 QByteArray addressFrame(const QString &addressText) {
-  const quint8 address = addressFromText(addressText);
+  quint8 address = 0;
+  try {
+    address = addressFromText(addressText);
+  } catch (const Failure &failure) {
+    throw Failure(failure.kind(), addressRangeDetail(addressText));
+  }
   if (address > 99)
-    throw Failure(
-        FailureNumber::Overflow,
-        QStringLiteral("地址 %1 超过两位数 Address %1 has more than two digits").arg(address));
+    throw Failure(FailureNumber::Overflow, addressRangeDetail(addressText));
   QByteArray frame("ID");
   frame.append(static_cast<char>('0' + address / 10));
   frame.append(static_cast<char>('0' + address % 10));

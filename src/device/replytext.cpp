@@ -1,6 +1,9 @@
 #include "device/replytext.h"
 
+#include "device/backlog.h"
 #include "device/codepage.h"
+
+#include <QStringList>
 
 namespace {
 
@@ -50,4 +53,51 @@ QString replyText(QByteArrayView block) {
     text += visibleByte(byte);
   }
   return text;
+}
+
+namespace {
+
+QString strayLine(const LineEvent &stray) {
+  QString hex = QString::fromLatin1(stray.bytes.toHex(' ').toUpper());
+  if (stray.strayBytes > stray.bytes.size())
+    hex += QStringLiteral(" …");
+  return QStringLiteral(
+             "已忽略此回复前的 %1 个杂散字节。%1 stray bytes ignored before this reply: %2")
+      .arg(stray.strayBytes)
+      .arg(hex);
+}
+
+QString droppedLine(const LineEvent &dropped) {
+  QString line =
+      QStringLiteral("此处有 %1 条回复因等待过多被丢弃。%1 replies dropped here: too many "
+                     "were waiting.")
+          .arg(dropped.replies);
+  if (dropped.strayBytes > 0)
+    line += QStringLiteral(" 另丢弃 %1 个杂散字节。%1 stray bytes dropped with them.")
+                .arg(dropped.strayBytes);
+  return line;
+}
+
+} // namespace
+
+QString boxText(const QList<LineEvent> &events, qsizetype repliesStillWaiting) {
+  QStringList lines;
+  for (const LineEvent &event : events) {
+    switch (event.kind) {
+    case LineEvent::Kind::Reply:
+      lines.append(replyText(event.bytes));
+      break;
+    case LineEvent::Kind::Stray:
+      lines.append(strayLine(event));
+      break;
+    case LineEvent::Kind::Dropped:
+      lines.append(droppedLine(event));
+      break;
+    }
+  }
+  if (repliesStillWaiting > 0)
+    lines.append(
+        QStringLiteral("… 还有 %1 条回复，见下一个框。%1 more replies follow in the next box.")
+            .arg(repliesStillWaiting));
+  return lines.join(QLatin1Char('\n'));
 }

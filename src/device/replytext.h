@@ -13,3 +13,9 @@ constexpr qsizetype replyBlockSize = 12;
 // - a control byte (0x00 to 0x1F, 0x7F) becomes its Unicode control picture (0x00 is ␀);
 // - any other byte, such as a lone high byte, becomes \xNN in upper-case hex.
 QString replyText(QByteArrayView block);
+
+struct LineEvent;
+
+// The text of one box: each event on a line of its own, in order, and at the end how many
+// replies still wait for the next box. A lone reply is just its text.
+QString boxText(const QList<LineEvent> &events, qsizetype repliesStillWaiting);

@@ -32,3 +32,16 @@ std::optional<LineSettings> parseLineSettings(QStringView text) {
                       static_cast<char>(match.capturedView(2).at(0).toLower().toLatin1()),
                       match.capturedView(3).toInt(), *stopBitsFrom(match.capturedView(4))};
 }
+
+int strayGapMs(const LineSettings &line) {
+  constexpr int shortestGapMs = 100;
+  constexpr int gapInCharacters = 20;
+  const int halfStopBits = line.stopBits == StopBits::One   ? 2
+                           : line.stopBits == StopBits::Two ? 4
+                                                            : 3;
+  // Start bit, data bits, parity bit and stop bits, in half bits to carry 1.5 stop bits.
+  const int halfBits = 2 * (1 + line.dataBits + (line.parity == 'n' ? 0 : 1)) + halfStopBits;
+  const qint64 characterMicros = (qint64(halfBits) * 1'000'000 / 2 + line.rate - 1) / line.rate;
+  const qint64 gapMs = (gapInCharacters * characterMicros + 999) / 1000;
+  return int(qMax<qint64>(shortestGapMs, gapMs));
+}

@@ -17,3 +17,9 @@ struct LineSettings {
 // n/o/e/m/s in either case, data bits 5 to 8, stop bits 1, 1.5 or 2, joined by single commas
 // with no blanks. Anything else is malformed and gives nothing.
 std::optional<LineSettings> parseLineSettings(QStringView text);
+
+// How long the line must be silent before an unfinished reply block counts as stray: the larger
+// of 100 ms and 20 character times. A device sends a block back to back, but a USB adapter hands
+// bytes over in chunks when its latency timer runs out (16 ms is the common default), so a gap
+// shorter than several timers would split real replies; slow rates get 20 characters' time.
+int strayGapMs(const LineSettings &line);

@@ -7,6 +7,10 @@ Failure openFailure(QSerialPort::SerialPortError error, const QString &comName,
   case QSerialPort::DeviceNotFoundError:
     return Failure(FailureNumber::InvalidPortNumber,
                    QStringLiteral("%1：找不到该设备 no such device").arg(tried));
+  // The system's answer for a device that has gone (an adapter pulled while its name stayed).
+  case QSerialPort::ResourceError:
+    return Failure(FailureNumber::InvalidPortNumber,
+                   QStringLiteral("%1：设备已断开 the device has been disconnected").arg(tried));
   case QSerialPort::OpenError:
     return Failure(FailureNumber::PortAlreadyOpen,
                    QStringLiteral("%1：已被其他程序占用 held by another program").arg(tried));

@@ -2,6 +2,8 @@
 
 #include "device/replytext.h"
 
+#include <QHash>
+
 std::optional<int> comNumberFromName(const QString &name) {
   for (int n = 1; n <= highestComNumber; ++n)
     if (name == QStringLiteral("COM%1").arg(n))
@@ -14,6 +16,17 @@ std::optional<QString> settingsFromTable(const QString &rate, const QString &par
     if (rate == QStringView(row.rate) && parity == QStringView(row.parity))
       return QString::fromUtf16(row.settings);
   return std::nullopt;
+}
+
+ChoiceTexts choicesInForce(int commPort, const QString &settings) {
+  const LineSettings line = parseLineSettings(settings).value_or(LineSettings{});
+  static const QHash<char, QString> parityNames{{'n', QStringLiteral("None")},
+                                                {'o', QStringLiteral("Odd")},
+                                                {'e', QStringLiteral("Even")},
+                                                {'m', QStringLiteral("Mark")},
+                                                {'s', QStringLiteral("Space")}};
+  return {QStringLiteral("COM%1").arg(commPort), QString::number(line.rate),
+          parityNames.value(line.parity)};
 }
 
 void OpenPort(SerialPort &port, const QString &portText, const QString &rateText,

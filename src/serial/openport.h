@@ -40,6 +40,15 @@ std::optional<int> comNumberFromName(const QString &name);
 // The settings string of the first row matching both texts exactly, if any.
 std::optional<QString> settingsFromTable(const QString &rate, const QString &parity);
 
+// The texts of the three lists that name a port number and line settings: "COM3", "9600",
+// "None". What the operator sees is then what is in force.
+struct ChoiceTexts {
+  QString port;
+  QString rate;
+  QString parity;
+};
+ChoiceTexts choicesInForce(int commPort, const QString &settings);
+
 // Configures and opens the port from the three texts the operator chose: a text that matches
 // nothing leaves the port's stored value in force. Then empties both buffers, selects binary
 // reads and sets the receive threshold to one reply block and the send threshold to 0.

@@ -2,6 +2,7 @@
 
 #include "serial/devicemap.h"
 #include "serial/openfailure.h"
+#include "serial/systemline.h"
 
 #include <QFile>
 
@@ -56,8 +57,10 @@ void requireZero(int value, const QString &property) {
 } // namespace
 
 SerialPort::SerialPort(QObject *parent) : QObject(parent), port_(this) {
+  strayTimer_.setSingleShot(true);
+  connect(&strayTimer_, &QTimer::timeout, this, &SerialPort::dropStrayBytes);
   connect(&port_, &QSerialPort::readyRead, this, &SerialPort::raiseReceiveEvents);
-  connect(&port_, &QSerialPort::errorOccurred, this, &SerialPort::closeOnLineFault);
+  connect(&port_, &QSerialPort::errorOccurred, this, &SerialPort::handleError);
 }
 
 void SerialPort::setDeviceResolver(DeviceResolver resolver) { resolver_ = std::move(resolver); }
@@ -90,6 +93,7 @@ void SerialPort::setPortOpen(bool open) {
     this->open();
   else
     port_.close();
+  strayTimer_.stop();
 }
 
 QString SerialPort::comName() const { return QStringLiteral("COM%1").arg(commPort_); }
@@ -107,6 +111,7 @@ void SerialPort::open() {
   port_.setParity(parityFor(line.parity));
   port_.setDataBits(static_cast<QSerialPort::DataBits>(line.dataBits));
   port_.setStopBits(stopBitsFor(line.stopBits));
+  strayTimer_.setInterval(strayGapMs(line));
   if (!port_.open(QIODevice::ReadWrite))
     throw openFailure(port_.error(), comName(), device_, mayReadAndWrite(device_),
                       port_.errorString());
@@ -114,7 +119,11 @@ void SerialPort::open() {
 
 qint64 SerialPort::InBufferCount() const { return port_.bytesAvailable(); }
 
-qint64 SerialPort::OutBufferCount() const { return port_.bytesToWrite(); }
+qint64 SerialPort::OutBufferCount() const {
+  if (!port_.isOpen())
+    return 0;
+  return port_.bytesToWrite() + systemOutputQueued(port_.handle());
+}
 
 void SerialPort::setInBufferCount(int count) {
   requireZero(count, QStringLiteral("InBufferCount"));
@@ -143,11 +152,21 @@ void SerialPort::setSThreshold(int count) { requireZero(count, QStringLiteral("S
 void SerialPort::Output(const QByteArray &bytes) {
   if (!port_.isOpen())
     throw Failure(FailureNumber::PortNotOpen);
+  if (const qint64 waiting = OutBufferCount(); waiting > outputBound)
+    throw Failure(FailureNumber::TransmitBufferFull,
+                  QStringLiteral("%1 → %2：线路忙，%3 字节尚待发送，本帧未发送。\n"
+                                 "The line is busy: %3 bytes still wait to be sent; this frame "
+                                 "was not sent.")
+                      .arg(comName(), device_)
+                      .arg(waiting));
   // A failed write closes the port and reports itself through Failed, like every other fault
   // of the line, so the caller has nothing more to report. Flushing sends the frame now
-  // instead of on the next turn of the event loop.
+  // instead of on the next turn of the event loop; what the line cannot take yet stays in the
+  // buffer and follows when it can.
+  writing_ = true;
   if (port_.write(bytes) == bytes.size())
     port_.flush();
+  writing_ = false;
 }
 
 QByteArray SerialPort::Input() {
@@ -163,14 +182,49 @@ void SerialPort::raiseReceiveEvents() {
     if (port_.bytesAvailable() >= waiting)
       break;
   }
+  // Every arrival restarts the wait for the rest of an unfinished block.
+  const bool unfinished =
+      port_.isOpen() && port_.bytesAvailable() > 0 && port_.bytesAvailable() < rThreshold_;
+  if (unfinished)
+    strayTimer_.start();
+  else
+    strayTimer_.stop();
 }
 
-void SerialPort::closeOnLineFault(QSerialPort::SerialPortError error) {
+void SerialPort::dropStrayBytes() {
+  const qint64 waiting = port_.isOpen() ? port_.bytesAvailable() : 0;
+  if (waiting == 0 || waiting >= rThreshold_)
+    return;
+  // Bytes the system holds for us mean the line has not been silent; their arrival restarts
+  // the wait.
+  if (systemInputPending(port_.handle())) {
+    strayTimer_.start();
+    return;
+  }
+  emit StrayDropped(port_.read(waiting));
+}
+
+void SerialPort::handleError(QSerialPort::SerialPortError error) {
   // Errors while opening are reported by open() itself; once the port is closed, the
   // repeated errors a vanished device can raise have nothing left to say.
   if (error == QSerialPort::NoError || !port_.isOpen())
     return;
-  const QString reason = port_.errorString();
+  // A write the line could not take yet (the device reads slowly) stays in the buffer and goes
+  // out when the line takes it.
+  if (writing_ && error == QSerialPort::ResourceError && !deviceHungUp(port_.handle())) {
+    port_.clearError();
+    return;
+  }
+  closeOnLineFault();
+}
+
+void SerialPort::closeOnLineFault() {
+  const QString reason = deviceHungUp(port_.handle())
+                             ? QStringLiteral("设备已断开 The device was disconnected.")
+                             : port_.errorString();
+  // Replies that arrived whole before the fault are the operator's, whatever happens next.
+  raiseReceiveEvents();
+  strayTimer_.stop();
   port_.close();
   emit Failed(Failure(FailureNumber::DeviceIo,
                       QStringLiteral("%1 → %2：%3\n串口已关闭。The port has been closed.")

@@ -5,18 +5,28 @@
 
 #include <QObject>
 #include <QSerialPort>
+#include <QTimer>
 #include <functional>
 #include <optional>
 
 // The program's one serial port, with the operations its logic relies on under their
 // familiar names. Operations that fail raise a Failure; a fault of the line while the port is
-// open (device unplugged, cable cut) closes the port and is reported once through Failed.
+// open (device unplugged, cable cut, a write that failed) closes the port and is reported once
+// through Failed, after the complete reply blocks already received. A line that cannot take
+// bytes right now is no fault: they wait and go out in order.
+//
+// A device sends a reply block back to back. Bytes short of a block that are followed by
+// silence longer than strayGapMs() are stray (line noise, a boot banner): they are dropped and
+// reported through StrayDropped, so that one burst of noise cannot shift every later block.
 class SerialPort : public QObject {
   Q_OBJECT
 
 public:
   static constexpr int comEvReceive = 2;
   static constexpr int comInputModeBinary = 1;
+  // Output refuses a frame while more than this waits to be sent, about what a UART driver
+  // buffers: a frame goes out whole or not at all, never cut short by a full line.
+  static constexpr qint64 outputBound = 4096;
 
   // Maps a COM number to the device it stands for; empty when there is none.
   using DeviceResolver = std::function<QString(int comNumber)>;
@@ -41,6 +51,7 @@ public:
   void setPortOpen(bool open);
 
   qint64 InBufferCount() const;
+  // Bytes not yet sent: those in the program's buffer and those the driver still holds.
   qint64 OutBufferCount() const;
   // Only 0 is meaningful: it discards what is waiting.
   void setInBufferCount(int count);
@@ -58,7 +69,8 @@ public:
   // This port raises no send events, so 0 is the only value it takes.
   void setSThreshold(int count);
 
-  // Sends the bytes unchanged and at once. Raises PortNotOpen on a closed port.
+  // Sends the bytes unchanged and at once. Raises PortNotOpen on a closed port, and
+  // TransmitBufferFull without sending anything while more than outputBound waits.
   void Output(const QByteArray &bytes);
 
   // Takes the waiting bytes, at most RThreshold of them when a threshold is set, so that one
@@ -70,14 +82,19 @@ public:
 signals:
   void OnComm();
   void Failed(const Failure &failure);
+  void StrayDropped(const QByteArray &bytes);
 
 private:
   void raiseReceiveEvents();
-  void closeOnLineFault(QSerialPort::SerialPortError error);
+  void dropStrayBytes();
+  void handleError(QSerialPort::SerialPortError error);
+  void closeOnLineFault();
   void open();
   QString comName() const;
 
   QSerialPort port_;
+  QTimer strayTimer_;
+  bool writing_ = false;
   std::optional<DeviceResolver> resolver_;
   QString device_;
   int commPort_ = 1;

@@ -8,6 +8,7 @@
 #include "window/messagebox.h"
 #include "window/startup.h"
 
+#include <QCloseEvent>
 #include <QTimer>
 
 #ifdef Q_OS_WIN
@@ -61,13 +62,8 @@ void fill(QComboBox *box, const QStringList &items) {
   box->setEditText(designText);
 }
 
-QString droppedNotice(qint64 dropped) {
-  if (dropped == 0)
-    return {};
-  return QStringLiteral("\n\n另有 %1 条回复因等待过多被丢弃。\n%1 further replies were dropped: "
-                        "too many were waiting.")
-      .arg(dropped);
-}
+// A flood of replies is shown a screenful at a time rather than in a box per reply.
+constexpr qsizetype boxLineLimit = 16;
 
 } // namespace
 
@@ -106,6 +102,19 @@ void Form1::connectHandlers() {
   connect(ui->Combo1, &PortComboBox::dropDown, this, &Form1::Combo1_DropDown);
   connect(comm_, &SerialPort::OnComm, this, &Form1::MSComm1_OnComm);
   connect(comm_, &SerialPort::Failed, this, &Form1::MSComm1_Failed);
+  connect(comm_, &SerialPort::StrayDropped, this, &Form1::MSComm1_StrayDropped);
+  ui->Text1->installEventFilter(this);
+}
+
+bool Form1::eventFilter(QObject *watched, QEvent *event) {
+  if (watched == ui->Text1 && event->type() == QEvent::FocusIn)
+    Text1_GotFocus();
+  return QWidget::eventFilter(watched, event);
+}
+
+void Form1::closeEvent(QCloseEvent *event) {
+  Form_Unload();
+  QWidget::closeEvent(event);
 }
 
 void Form1::Form_Load() {
@@ -126,6 +135,12 @@ template <typename Work> void Form1::guarded(Work work) {
   }
 }
 
+void Form1::Form_Unload() { comm_->setPortOpen(false); }
+
+// The address box holds two characters, so a digit typed after the one already there would
+// be refused or pushed in beside it: whatever way the box is entered, typing replaces it.
+void Form1::Text1_GotFocus() { QTimer::singleShot(0, ui->Text1, &QLineEdit::selectAll); }
+
 void Form1::Command6_Click() {
   guarded([this] {
     try {
@@ -133,9 +148,11 @@ void Form1::Command6_Click() {
                ui->Combo3->currentText());
     } catch (const Failure &) {
       comm_->setPortOpen(false);
+      setPortOpenedControls(false);
       throw;
     }
-    setPortOpenedControls(true);
+    // The line can fail in the very moment after opening; the controls follow the port.
+    setPortOpenedControls(comm_->PortOpen());
   });
 }
 
@@ -174,13 +191,25 @@ void Form1::MSComm1_OnComm() {
   scheduleWaitingMessages();
 }
 
+void Form1::MSComm1_StrayDropped(const QByteArray &bytes) { replies_.pushStray(bytes); }
+
 void Form1::MSComm1_Failed(const Failure &failure) {
   setPortOpenedControls(false);
   lineFault_ = failure;
   scheduleWaitingMessages();
 }
 
+// While the port is open the lists show what is in force and cannot be changed, since nothing
+// would apply a change to the open port.
 void Form1::setPortOpenedControls(bool opened) {
+  if (opened) {
+    const ChoiceTexts inForce = choicesInForce(comm_->CommPort(), comm_->Settings());
+    ui->Combo1->setEditText(inForce.port);
+    ui->Combo2->setEditText(inForce.rate);
+    ui->Combo3->setEditText(inForce.parity);
+  }
+  for (QComboBox *list : {static_cast<QComboBox *>(ui->Combo1), ui->Combo2, ui->Combo3})
+    list->setEnabled(!opened);
   ui->Command6->setEnabled(!opened);
   for (QPushButton *command : {ui->Command3, ui->Command5, ui->Command1, ui->Command4})
     command->setEnabled(opened);
@@ -196,18 +225,24 @@ void Form1::showBox(const QString &text) {
 // Boxes are never opened inside the serial notification: a modal loop there would hold back
 // the notification for bytes that arrive meanwhile.
 void Form1::scheduleWaitingMessages() {
-  if (showScheduled_ || (replies_.isEmpty() && !lineFault_))
+  if (showScheduled_ || (!replies_.hasWaiting() && !lineFault_))
     return;
   showScheduled_ = true;
   QTimer::singleShot(0, this, &Form1::showWaitingMessages);
 }
 
+void Form1::showReplies(const QList<LineEvent> &events) {
+  for (const LineEvent &event : events)
+    if (event.kind == LineEvent::Kind::Reply)
+      ui->Label5->setText(replyText(event.bytes));
+  showBox(boxText(events, replies_.repliesWaiting()));
+}
+
 void Form1::showWaitingMessages() {
   showScheduled_ = false;
   while (!boxOpen_) {
-    if (const auto waiting = replies_.take()) {
-      ui->Label5->setText(replyText(waiting->reply));
-      showBox(ui->Label5->text() + droppedNotice(waiting->droppedMeanwhile));
+    if (replies_.hasWaiting()) {
+      showReplies(replies_.take(boxLineLimit));
     } else if (lineFault_) {
       const Failure fault = *std::exchange(lineFault_, std::nullopt);
       showBox(failureText(fault));

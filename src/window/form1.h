@@ -23,11 +23,17 @@ public:
 
   SerialPort &MSComm1() { return *comm_; }
 
+protected:
+  bool eventFilter(QObject *watched, QEvent *event) override;
+  void closeEvent(QCloseEvent *event) override;
+
 private:
   void applyFonts();
   void connectHandlers();
   void Form_Load();
+  void Form_Unload();
 
+  void Text1_GotFocus();
   void Command6_Click();
   void Command3_Click();
   void Command1_Click();
@@ -36,6 +42,7 @@ private:
   void Command2_Click();
   void Combo1_DropDown();
   void MSComm1_OnComm();
+  void MSComm1_StrayDropped(const QByteArray &bytes);
   void MSComm1_Failed(const Failure &failure);
 
   // Runs a handler's work; a Failure it raises is reported and ends only that work.
@@ -43,12 +50,14 @@ private:
   void setPortOpenedControls(bool opened);
   void showBox(const QString &text);
   void scheduleWaitingMessages();
+  void showReplies(const QList<LineEvent> &events);
   void showWaitingMessages();
 
   std::unique_ptr<Ui::Form1> ui;
   SerialPort *comm_;
-  // Replies and a line fault that arrive while a box is open wait here and are shown in
-  // order, one box at a time, once the operator has dismissed the box before.
+  // Replies, stray bytes and a line fault that arrive while a box is open wait here and are
+  // shown in order, once the operator has dismissed the box before: the replies waiting then
+  // share one box, the fault comes after them.
   ReplyBacklog replies_;
   std::optional<Failure> lineFault_;
   bool boxOpen_ = false;

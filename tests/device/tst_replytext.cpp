@@ -9,8 +9,7 @@ class TestReplyText : public QObject {
 private slots:
   void shownText_data();
   void shownText();
-  void backlogKeepsOrderAndReportsDrops();
-  void backlogDefaultCapacity();
+  void backlogGroupsRepliesAndCountsGaps();
 };
 
 void TestReplyText::shownText_data() {
@@ -44,39 +43,49 @@ void TestReplyText::shownText() {
   QCOMPARE(replyText(block), text);
 }
 
-void TestReplyText::backlogKeepsOrderAndReportsDrops() {
-  ReplyBacklog backlog(2);
-  QVERIFY(backlog.isEmpty());
-  QVERIFY(backlog.push("A"));
-  QVERIFY(backlog.push("B"));
-  QVERIFY(!backlog.push("C"));
-  QVERIFY(!backlog.push("D"));
-  QCOMPARE(backlog.size(), 2);
+// Noise, a flood and a full backlog as the boxes tell them: every reply once and in order, or
+// counted where it was dropped; stray bytes named before the reply they came before.
+void TestReplyText::backlogGroupsRepliesAndCountsGaps() {
+  ReplyBacklog backlog(3);
+  const auto nextBox = [&](qsizetype lines) {
+    const QList<LineEvent> events = backlog.take(lines);
+    return boxText(events, backlog.repliesWaiting()).split(QLatin1Char('\n'));
+  };
+  backlog.pushStray("\x02\x03");
+  QVERIFY(!backlog.hasWaiting());
+  for (const char *reply : {"#reply one..", "#reply two.."})
+    backlog.push(reply);
+  backlog.pushStray("\x05");
+  backlog.push("#reply three");
+  backlog.push("#dropped one");
+  backlog.pushStray("\x06\x07");
+  backlog.push("#dropped two");
 
-  auto waiting = backlog.take();
-  QVERIFY(waiting);
-  QCOMPARE(waiting->reply, QByteArray("A"));
-  QCOMPARE(waiting->droppedMeanwhile, 2);
+  QStringList box = nextBox(2);
+  QCOMPARE(box.size(), 4);
+  QVERIFY(box.at(0).endsWith(QLatin1String("2 stray bytes ignored before this reply: 02 03")));
+  QCOMPARE(box.mid(1, 2), QStringList({"reply one..", "reply two.."}));
+  QVERIFY(box.at(3).contains(QLatin1String("1 more replies follow")));
 
-  QVERIFY(backlog.push("E"));
-  QVERIFY(!backlog.push("F"));
-  waiting = backlog.take();
-  QCOMPARE(waiting->reply, QByteArray("B"));
-  QCOMPARE(waiting->droppedMeanwhile, 1);
-  waiting = backlog.take();
-  QCOMPARE(waiting->reply, QByteArray("E"));
-  QCOMPARE(waiting->droppedMeanwhile, 0);
-  QVERIFY(!backlog.take());
-  QVERIFY(backlog.isEmpty());
-}
+  backlog.push("#after room.");
+  box = nextBox(16);
+  QCOMPARE(box.size(), 4);
+  QVERIFY(box.at(0).endsWith(QLatin1String("1 stray bytes ignored before this reply: 05")));
+  QCOMPARE(box.at(1), QStringLiteral("reply three"));
+  QVERIFY(box.at(2).contains(QLatin1String("2 replies dropped here")));
+  QVERIFY(box.at(2).contains(QLatin1String("2 stray bytes dropped")));
+  QCOMPARE(box.at(3), QStringLiteral("after room."));
+  QVERIFY(!backlog.hasWaiting());
 
-void TestReplyText::backlogDefaultCapacity() {
-  ReplyBacklog backlog;
-  for (qsizetype i = 0; i < ReplyBacklog::defaultCapacity; ++i)
-    QVERIFY(backlog.push(QByteArray::number(i)));
-  QVERIFY(!backlog.push("one too many"));
-  QCOMPARE(backlog.size(), ReplyBacklog::defaultCapacity);
-  QCOMPARE(backlog.take()->reply, QByteArray("0"));
+  backlog.push("ABCDEFGHIJKL");
+  QCOMPARE(nextBox(16), QStringList{"BCDEFGHIJKL"});
+
+  for (int run = 0; run < 10; ++run)
+    backlog.pushStray("0123456789");
+  backlog.push("ABCDEFGHIJKL");
+  box = nextBox(16);
+  QVERIFY(box.at(0).contains(QLatin1String("100 stray bytes")));
+  QVERIFY2(box.at(0).endsWith(QStringLiteral("35 36 37 38 39 30 31 …")), qPrintable(box.at(0)));
 }
 
 QTEST_GUILESS_MAIN(TestReplyText)

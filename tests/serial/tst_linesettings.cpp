@@ -25,10 +25,14 @@ void TestLineSettings::parsesWellFormedSettings_data() {
   QTest::addColumn<char>("parity");
   QTest::addColumn<int>("dataBits");
   QTest::addColumn<int>("stopBits");
-  QTest::newRow("none") << "9600,n,8,1" << 9600 << 'n' << 8 << int(StopBits::One);
-  QTest::newRow("upper odd") << "2400,O,8,1" << 2400 << 'o' << 8 << int(StopBits::One);
-  QTest::newRow("mark") << "110,M,7,2" << 110 << 'm' << 7 << int(StopBits::Two);
-  QTest::newRow("space") << "4000000,s,5,1.5" << 4000000 << 's' << 5 << int(StopBits::OneAndHalf);
+  // Silence after which an unfinished block is stray: 100 ms, or 20 characters where slower.
+  QTest::addColumn<int>("strayGapMs");
+  QTest::newRow("none") << "9600,n,8,1" << 9600 << 'n' << 8 << int(StopBits::One) << 100;
+  QTest::newRow("upper odd") << "2400,O,8,1" << 2400 << 'o' << 8 << int(StopBits::One) << 100;
+  QTest::newRow("slowest listed") << "1200,E,8,1" << 1200 << 'e' << 8 << int(StopBits::One) << 184;
+  QTest::newRow("mark") << "110,M,7,2" << 110 << 'm' << 7 << int(StopBits::Two) << 2000;
+  QTest::newRow("space") << "4000000,s,5,1.5" << 4000000 << 's' << 5 << int(StopBits::OneAndHalf)
+                         << 100;
 }
 
 void TestLineSettings::parsesWellFormedSettings() {
@@ -38,6 +42,7 @@ void TestLineSettings::parsesWellFormedSettings() {
   QTEST(int(settings->rate), "rate");
   QTEST(settings->parity, "parity");
   QTEST(settings->dataBits, "dataBits");
+  QTEST(strayGapMs(*settings), "strayGapMs");
   QTEST(int(settings->stopBits), "stopBits");
 }
 
@@ -92,6 +97,7 @@ void TestLineSettings::openFailuresTellTheOperatorWhatToDo_data() {
   QTest::newRow("busy") << int(QSerialPort::OpenError) << true << 8005 << "COM2";
   QTest::newRow("locked by another")
       << int(QSerialPort::PermissionError) << true << 8005 << "another program";
+  QTest::newRow("device gone") << int(QSerialPort::ResourceError) << true << 8002 << "disconnected";
   QTest::newRow("no permission") << int(QSerialPort::PermissionError) << false << 70 << "dialout";
   QTest::newRow("settings refused")
       << int(QSerialPort::UnsupportedOperationError) << true << 8015 << "Inappropriate ioctl";

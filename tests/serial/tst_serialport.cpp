@@ -59,7 +59,7 @@ void TestSerialPort::raisesOneReceiveEventPerReplyBlock() {
   connect(&port, &SerialPort::OnComm, this, [&] { reads.append(port.Input()); });
 
   device.write("0123456");
-  QTest::qWait(100);
+  QTest::qWait(30);
   QVERIFY(reads.isEmpty());
   device.write("789ab"
                "ABCDEFGHIJKL"

@@ -7,6 +7,22 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QtTest>
+#include <cerrno>
+#include <dlfcn.h>
+#include <termios.h>
+
+// Stands in for the C library's tcflush, through which the port empties its buffers, so that a
+// test can make the device fail at that moment.
+bool failNextPurge = false;
+
+extern "C" int tcflush(int fd, int queue) {
+  if (failNextPurge) {
+    errno = EIO;
+    return -1;
+  }
+  static const auto real = reinterpret_cast<int (*)(int, int)>(dlsym(RTLD_NEXT, "tcflush"));
+  return real(fd, queue);
+}
 
 // The window with a pseudo-terminal behind COM3 (and, for the stored default, COM1).
 struct Bench {
@@ -46,12 +62,15 @@ private slots:
   void openingMapsTheChoices_data();
   void openingMapsTheChoices();
   void failedOpenLeavesTheWindowAsItWas();
+  void faultRightAfterOpeningLeavesTheWindowClosed();
   void portListNamesTheDevicesWhenOpened();
   void addressFrames_data();
   void addressFrames();
   void userCodeFrames_data();
   void userCodeFrames();
   void fixedFramesEachPress();
+  void typedAddressReplacesTheBox();
+  void busyLineRefusesWholeFramesAndStaysOpen();
   void refusedInputsWriteNothing_data();
   void refusedInputsWriteNothing();
 };
@@ -62,27 +81,18 @@ void TestCommands::openingMapsTheChoices_data() {
   QTest::addColumn<QString>("parity");
   QTest::addColumn<int>("comPort");
   QTest::addColumn<QString>("settings");
-  QTest::newRow("listed") << "COM3"
-                          << "9600"
-                          << "Odd" << 3 << "9600,O,8,1";
-  QTest::newRow("design texts") << "COM1"
-                                << "2400"
-                                << "None" << 1 << "2400,n,8,1";
-  QTest::newRow("lower-case port") << "com3"
-                                   << "1200"
-                                   << "Even" << 1 << "1200,E,8,1";
-  QTest::newRow("padded port") << "COM3 "
-                               << "4800"
-                               << "None" << 1 << "4800,n,8,1";
-  QTest::newRow("beyond the list") << "COM16"
-                                   << "4800"
-                                   << "Odd" << 1 << "4800,O,8,1";
-  QTest::newRow("unlisted rate") << "COM3"
-                                 << "19200"
-                                 << "None" << 3 << "9600,n,8,1";
-  QTest::newRow("lower-case parity") << "COM3"
-                                     << "2400"
-                                     << "none" << 3 << "9600,n,8,1";
+  QTest::addColumn<QString>("shown");
+  const auto row = [](const char *name, const char *port, const char *rate, const char *parity,
+                      int comPort, const char *settings, const char *shown) {
+    QTest::newRow(name) << port << rate << parity << comPort << settings << shown;
+  };
+  row("listed", "COM3", "9600", "Odd", 3, "9600,O,8,1", "COM3 9600 Odd");
+  row("design texts", "COM1", "2400", "None", 1, "2400,n,8,1", "COM1 2400 None");
+  row("lower-case port", "com3", "1200", "Even", 1, "1200,E,8,1", "COM1 1200 Even");
+  row("padded port", "COM3 ", "4800", "None", 1, "4800,n,8,1", "COM1 4800 None");
+  row("beyond the list", "COM16", "4800", "Odd", 1, "4800,O,8,1", "COM1 4800 Odd");
+  row("unlisted rate", "COM3", "19200", "None", 3, "9600,n,8,1", "COM3 9600 None");
+  row("lower-case parity", "COM3", "2400", "none", 3, "9600,n,8,1", "COM3 9600 None");
 }
 
 void TestCommands::openingMapsTheChoices() {
@@ -98,6 +108,13 @@ void TestCommands::openingMapsTheChoices() {
   QVERIFY(bench.form.MSComm1().PortOpen());
   QVERIFY(!bench.control("Command6")->isEnabled());
   QVERIFY(bench.commandsEnabled());
+  // The lists show what is in force, and cannot be changed while nothing would apply it.
+  QStringList shown;
+  for (const char *name : {"Combo1", "Combo2", "Combo3"}) {
+    shown.append(bench.control<QComboBox>(name)->currentText());
+    QVERIFY2(!bench.control(name)->isEnabled(), name);
+  }
+  QTEST(shown.join(QLatin1Char(' ')), "shown");
 }
 
 void TestCommands::failedOpenLeavesTheWindowAsItWas() {
@@ -111,6 +128,23 @@ void TestCommands::failedOpenLeavesTheWindowAsItWas() {
   QVERIFY(bench.control("Command6")->isEnabled());
   QVERIFY(!bench.control("Command3")->isEnabled() && !bench.commandsEnabled());
 
+  bench.open();
+  QVERIFY(bench.commandsEnabled());
+}
+
+// The device fails in the moment after the port opened (unplugged just then): the fault is
+// reported and the window offers to open again instead of sends on a closed port.
+void TestCommands::faultRightAfterOpeningLeavesTheWindowClosed() {
+  Bench bench;
+  failNextPurge = true;
+  bench.click("Command6");
+  failNextPurge = false;
+  QTRY_COMPARE(bench.boxes.texts.size(), 1);
+  QVERIFY2(bench.boxes.texts.at(0).contains(QLatin1String("57")),
+           qPrintable(bench.boxes.texts.at(0)));
+  QVERIFY(!bench.form.MSComm1().PortOpen());
+  QVERIFY(bench.control("Command6")->isEnabled());
+  QVERIFY(!bench.control("Command3")->isEnabled() && !bench.control("Command4")->isEnabled());
   bench.open();
   QVERIFY(bench.commandsEnabled());
 }
@@ -176,6 +210,59 @@ void TestCommands::fixedFramesEachPress() {
   bench.click("Command3");
   QCOMPARE(bench.device.read(), QByteArray("ID00\rID00\r"));
   QVERIFY(bench.boxes.texts.isEmpty());
+}
+
+// Whichever way the operator comes into the address box, the two digits typed are the address
+// sent: right after start, after Tab, and after a click behind the text already there.
+void TestCommands::typedAddressReplacesTheBox() {
+  Bench bench;
+  bench.open();
+  QApplication::setActiveWindow(&bench.form);
+  QVERIFY(QTest::qWaitForWindowActive(&bench.form));
+  auto *address = bench.control<QLineEdit>("Text1");
+  const auto typeAndSend = [&](const char *digits) -> QByteArray {
+    if (!QTest::qWaitFor([&] { return address->hasFocus() && address->hasSelectedText(); }))
+      return "entered without its text selected";
+    QTest::keyClicks(address, QLatin1String(digits));
+    bench.click("Command3");
+    return bench.device.read();
+  };
+  QCOMPARE(typeAndSend("12"), QByteArray("ID12\r"));
+
+  bench.control("Command4")->setFocus();
+  QTest::keyClick(bench.control("Command4"), Qt::Key_Tab);
+  QCOMPARE(typeAndSend("25"), QByteArray("ID25\r"));
+
+  bench.control("Text2")->setFocus();
+  // Through the window, as a real click comes, so that the click moves the focus.
+  QTest::mouseClick(bench.form.windowHandle(), Qt::LeftButton, {},
+                    address->geometry().center() + QPoint(address->width() / 4, 0));
+  QCOMPARE(typeAndSend("37"), QByteArray("ID37\r"));
+}
+
+// A device that stops reading: the program's clicks fill the line. Once more than a UART's
+// worth waits, a click is refused with a box and writes nothing, so every frame that was
+// accepted arrives whole when the device reads again, and the port stays open.
+void TestCommands::busyLineRefusesWholeFramesAndStaysOpen() {
+  Bench bench;
+  bench.open();
+  const QByteArray frame("@Power on lock enable\r");
+  int accepted = 0;
+  while (bench.boxes.texts.isEmpty() && accepted < 20000) {
+    bench.click("Command4");
+    accepted += bench.boxes.texts.isEmpty();
+  }
+  QCOMPARE(bench.boxes.texts.size(), 1);
+  QVERIFY2(bench.boxes.texts.at(0).startsWith(QStringLiteral("错误 1010")),
+           qPrintable(bench.boxes.texts.at(0)));
+  QVERIFY(bench.form.MSComm1().PortOpen() && bench.commandsEnabled());
+
+  QByteArray wire;
+  QTRY_VERIFY((wire += bench.device.read(), wire.size() >= accepted * frame.size()));
+  QCOMPARE(wire, frame.repeated(accepted));
+  bench.click("Command5");
+  QCOMPARE(bench.device.read(), QByteArray("*2-IniP\r"));
+  QCOMPARE(bench.boxes.texts.size(), 1);
 }
 
 void TestCommands::refusedInputsWriteNothing_data() {

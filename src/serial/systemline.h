@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QSerialPort>
+#include <utility>
+
+// The system handle of an open port: a file descriptor, or a Windows handle.
+using SerialHandle = decltype(std::declval<const QSerialPort &>().handle());
+
+// What the operating system knows of an open serial device beyond Qt's own buffers.
+
+// Bytes the driver has taken but not yet sent down the line.
+qint64 systemOutputQueued(SerialHandle handle);
+
+// Bytes have arrived that Qt has not read yet: the line is not silent.
+bool systemInputPending(SerialHandle handle);
+
+// The device is gone: unplugged, its cable cut, or (for a pseudo-terminal) its other side closed.
+bool deviceHungUp(SerialHandle handle);
