@@ -1,19 +1,31 @@
 # Where `cmake --install` puts the program, and the packages CPack builds from that:
-#   Linux:   bin/qelnor-setup, a desktop entry and the icon; `cpack -G DEB` makes a .deb.
+#   Linux:   bin/qelnor-setup, a desktop entry, the icon, AppStream metadata, the manual page,
+#            the copyright file and the changelog; `cpack -G DEB` makes a .deb.
 #   Windows: bin/qelnor-setup.exe with the Qt runtime that windeployqt copies beside it;
 #            `cpack -G ZIP` makes a zip to unpack and run.
 include(GNUInstallDirs)
 
 install(TARGETS qelnor-setup RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
+# The licence goes with every install. In the Windows zip it lies beside the program, where a
+# user who unpacks it looks (.txt so that a double click opens it); on Linux the copyright file
+# in the doc folder carries it in the form Debian wants.
+if(WIN32)
+  install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_BINDIR}
+          RENAME LICENSE.txt)
+endif()
+
 set(CPACK_PACKAGE_NAME qelnor-setup)
 set(CPACK_PACKAGE_VENDOR QELNOR)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "Sets the address, user code and passwords of QELNOR colour screens over RS-232")
+# Line breaks are kept: Debian shows the description as written and wants lines of at most
+# 80 columns.
 set(CPACK_PACKAGE_DESCRIPTION
-    "One window opens a serial port (COM1 to COM15, 1200 to 9600 baud, no, odd or even parity) \
-and sends the device its communication address, the user code, the start-up password switch \
-or the password reset; each reply of the device is shown in a message box.")
+    "One window opens a serial port (COM1 to COM15, 1200 to 9600 baud, no, odd
+or even parity) and sends the device its communication address, the user
+code, the start-up password switch or the password reset; each reply of the
+device is shown in a message box.")
 set(CPACK_PACKAGE_INSTALL_DIRECTORY qelnor-setup)
 set(CPACK_STRIP_FILES ON)
 
@@ -46,6 +58,49 @@ else()
   install(FILES ${qelnor_packaging}/qelnor-setup-48.png
           DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/48x48/apps
           RENAME qelnor-setup.png)
+  install(FILES ${qelnor_packaging}/io.github.qelnor.setup.metainfo.xml
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+
+  # Debian wants manual pages and the changelog compressed with gzip -9n; -n leaves the name
+  # and time out of the header, so that a rebuild gives the same bytes.
+  find_program(QELNOR_GZIP gzip REQUIRED)
+  function(qelnor_install_gzipped source destination)
+    get_filename_component(name ${source} NAME)
+    set(gzipped ${PROJECT_BINARY_DIR}/packaging/${name}.gz)
+    add_custom_command(
+      OUTPUT ${gzipped}
+      COMMAND ${CMAKE_COMMAND} -E copy ${source} ${PROJECT_BINARY_DIR}/packaging/${name}
+      COMMAND ${QELNOR_GZIP} -9nf ${PROJECT_BINARY_DIR}/packaging/${name}
+      DEPENDS ${source}
+      VERBATIM)
+    add_custom_target(gzip-${name} ALL DEPENDS ${gzipped})
+    install(FILES ${gzipped} DESTINATION ${destination})
+  endfunction()
+  # Every program in bin/ has its page, packaging/<program>.1.
+  function(qelnor_install_man_page program)
+    qelnor_install_gzipped(${qelnor_packaging}/${program}.1 ${CMAKE_INSTALL_MANDIR}/man1)
+  endfunction()
+  qelnor_install_man_page(qelnor-setup)
+  # A native package's changelog: its top entry names the package's version.
+  qelnor_install_gzipped(${qelnor_packaging}/changelog ${CMAKE_INSTALL_DOCDIR})
+
+  # The copyright file in Debian's machine-readable format. Holder and licence text come from
+  # LICENSE, so that the two cannot drift apart.
+  file(READ ${PROJECT_SOURCE_DIR}/LICENSE qelnor_license)
+  string(REGEX MATCH "Copyright \\(c\\) ([^\n]+)" qelnor_holder "${qelnor_license}")
+  set(QELNOR_COPYRIGHT "${CMAKE_MATCH_1}")
+  string(FIND "${qelnor_license}" "Permission is hereby granted" qelnor_start)
+  if(NOT QELNOR_COPYRIGHT OR qelnor_start EQUAL -1)
+    message(FATAL_ERROR "LICENSE has no 'Copyright (c)' line or no MIT permission text")
+  endif()
+  string(SUBSTRING "${qelnor_license}" ${qelnor_start} -1 qelnor_license)
+  string(STRIP "${qelnor_license}" qelnor_license)
+  # Continuation lines start with a space; an empty line is written as " .".
+  string(REPLACE "\n\n" "\n.\n" qelnor_license "${qelnor_license}")
+  string(REPLACE "\n" "\n " QELNOR_LICENSE_TEXT " ${qelnor_license}")
+  configure_file(${qelnor_packaging}/copyright.in ${PROJECT_BINARY_DIR}/packaging/copyright @ONLY)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/LICENSE)
+  install(FILES ${PROJECT_BINARY_DIR}/packaging/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
   set(CPACK_GENERATOR DEB)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

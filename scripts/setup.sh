@@ -2,8 +2,10 @@
 # build into ./build. Sourced, not run.
 set -euo pipefail
 
+# lintian, appstream and desktop-file-utils are for the package test only; run.sh installs them
+# too so that both share one list.
 packages=(build-essential cmake qt6-base-dev qt6-serialport-dev fonts-arphic-uming fonts-dejavu-core
-  clang libclang-rt-14-dev)
+  clang libclang-rt-14-dev lintian appstream desktop-file-utils)
 
 missing=()
 for p in "${packages[@]}"; do

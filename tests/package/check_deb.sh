@@ -3,7 +3,8 @@
 # would see it: the files are where desktops look for them, the unpacked program starts and
 # shows its window, and every library and data file it loads (or its desktop platform plugin
 # links) comes from a package the .deb depends on, directly or through those packages' own
-# dependencies. Needs no root and changes nothing outside the scratch folder.
+# dependencies. lintian, appstreamcli and desktop-file-validate check it as Debian and the
+# software centres would. Needs no root and changes nothing outside the scratch folder.
 #   check_deb.sh CPACK_CONFIG SCRATCH_DIR
 set -euo pipefail
 
@@ -48,13 +49,34 @@ if [ -f "$desktop" ]; then
   icon=$(entry Icon)
   compgen -G "$root/usr/share/icons/hicolor/*/apps/$icon.*" >/dev/null ||
     fail "no hicolor icon named $icon"
-  if command -v desktop-file-validate >/dev/null; then
-    desktop-file-validate "$desktop" || fail "desktop-file-validate"
-  fi
+  # It exits with success on warnings; any line it prints is a finding.
+  findings=$(desktop-file-validate "$desktop" 2>&1) && [ -z "$findings" ] ||
+    fail "desktop-file-validate: $findings"
 else
   fail "no usr/share/applications/qelnor-setup.desktop"
 fi
 [ -f "$root/usr/share/icons/hicolor/scalable/apps/qelnor-setup.svg" ] || fail "no scalable icon"
+
+# --- Debian's and the software centres' own checks ------------------------------------------
+# lintian shows errors and warnings (info tags are advice); its scratch files go to ours.
+findings=$(TMPDIR="$scratch" lintian --fail-on error,warning "$deb" 2>&1) ||
+  fail "lintian: $findings"
+metainfo="$root/usr/share/metainfo/io.github.qelnor.setup.metainfo.xml"
+appstreamcli validate --no-net --strict "$metainfo" || fail "appstreamcli validate"
+# What lintian and the validator cannot know: every program is offered to software centres,
+# and the changelog and the newest release both name the package's version.
+for program in "$root"/usr/bin/*; do
+  grep -q "<binary>${program##*/}</binary>" "$metainfo" ||
+    fail "the metainfo does not provide the binary ${program##*/}"
+done
+version=$(dpkg-deb -f "$deb" Version)
+changelog_version=$(zcat "$root/usr/share/doc/qelnor-setup/changelog.gz" |
+  sed -n '1s/^[^(]*(\([^)]*\)).*/\1/p' || true)
+[ "$changelog_version" = "$version" ] ||
+  fail "the changelog's newest entry is '$changelog_version', the package $version"
+release=$(grep -m1 -o '<release version="[^"]*"' "$metainfo" | cut -d'"' -f2 || true)
+[ "$release" = "$version" ] ||
+  fail "the metainfo's newest release is '$release', the package $version"
 
 # --- the packages that the declared ones bring along ----------------------------------------
 mapfile -t declared < <(echo "$depends" | tr ',|' '\n' | sed 's/(.*)//; s/:any//; s/[[:space:]]//g' |
