@@ -43,3 +43,8 @@ QList<LineEvent> ReplyBacklog::take(qsizetype maxLines) {
   }
   return taken;
 }
+
+void ReplyBacklog::lineClosed() {
+  if (!events_.isEmpty() && events_.constLast().kind == LineEvent::Kind::Stray)
+    events_.removeLast();
+}

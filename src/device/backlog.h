@@ -33,6 +33,10 @@ public:
   // told with the reply that follows them.
   QList<LineEvent> take(qsizetype maxLines);
 
+  // The port has closed: stray bytes told with no reply after them are forgotten, since no
+  // reply of that line can follow them any more.
+  void lineClosed();
+
   // A reply or a drop count waits to be shown.
   bool hasWaiting() const { return waitingLines_ > 0; }
   qsizetype repliesWaiting() const { return replies_; }

@@ -194,6 +194,7 @@ void Form1::MSComm1_OnComm() {
 void Form1::MSComm1_StrayDropped(const QByteArray &bytes) { replies_.pushStray(bytes); }
 
 void Form1::MSComm1_Failed(const Failure &failure) {
+  replies_.lineClosed();
   setPortOpenedControls(false);
   lineFault_ = failure;
   scheduleWaitingMessages();

@@ -77,6 +77,8 @@ void TestReplyText::backlogGroupsRepliesAndCountsGaps() {
   QCOMPARE(box.at(3), QStringLiteral("after room."));
   QVERIFY(!backlog.hasWaiting());
 
+  backlog.pushStray("\x09");
+  backlog.lineClosed();
   backlog.push("ABCDEFGHIJKL");
   QCOMPARE(nextBox(16), QStringList{"BCDEFGHIJKL"});
 

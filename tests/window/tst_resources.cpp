@@ -3,9 +3,12 @@
 #include "support/process.h"
 #include "support/pty.h"
 #include "window/form1.h"
+#include "window/quitonsignal.h"
 
 #include <QPushButton>
 #include <QtTest>
+#include <csignal>
+#include <termios.h>
 
 class TestResources : public QObject {
   Q_OBJECT
@@ -13,6 +16,8 @@ class TestResources : public QObject {
 private slots:
   void losingAndReopeningLeaksNoDescriptors();
   void quietOpenPortLeavesTheCpuIdle();
+  // Last: it ends this process's event loops as it ends the program's.
+  void terminationSignalsEndAsClosingTheWindow();
 
 private:
   static void open(Form1 &form, const PseudoTerminal &device) {
@@ -53,6 +58,48 @@ void TestResources::quietOpenPortLeavesTheCpuIdle() {
   const qint64 before = cpuMs();
   QTest::qWait(1000);
   QVERIFY2(cpuMs() - before < 100, qPrintable(QStringLiteral("%1 ms").arg(cpuMs() - before)));
+}
+
+namespace {
+
+// Whether the process has its own handler for the signal yet (its SigCgt mask in /proc).
+bool catches(qint64 pid, int signal) {
+  QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+  if (!status.open(QIODevice::ReadOnly))
+    return false;
+  for (const QByteArray &line : status.readAll().split('\n'))
+    if (line.startsWith("SigCgt:"))
+      return line.mid(7).trimmed().toULongLong(nullptr, 16) & (1ull << (signal - 1));
+  return false;
+}
+
+} // namespace
+
+void TestResources::terminationSignalsEndAsClosingTheWindow() {
+  QProcess program;
+  program.start(QStringLiteral(QELNOR_SETUP_PROGRAM), {});
+  QVERIFY(program.waitForStarted());
+  QTRY_VERIFY_WITH_TIMEOUT(catches(program.processId(), SIGTERM), 20000);
+  ::kill(pid_t(program.processId()), SIGTERM);
+  QVERIFY(program.waitForFinished(20000));
+  QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+  QCOMPARE(program.exitCode(), 0);
+
+  // The same handling here, with a port open: it is closed and the line is left as found.
+  Form1 form;
+  form.show();
+  PseudoTerminal device;
+  termios before{};
+  QVERIFY(device.lineSettings(before));
+  open(form, device);
+  QVERIFY(form.MSComm1().PortOpen());
+  quitOnTerminationSignals();
+  ::raise(SIGHUP);
+  QTRY_VERIFY(!form.isVisible());
+  QVERIFY(!form.MSComm1().PortOpen());
+  termios after{};
+  QVERIFY(device.lineSettings(after));
+  QCOMPARE(cfgetospeed(&after), cfgetospeed(&before));
 }
 
 QTEST_MAIN(TestResources)
