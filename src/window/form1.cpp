@@ -6,9 +6,12 @@
 #include "serial/serialport.h"
 #include "ui_form1.h"
 #include "window/messagebox.h"
+#include "window/readability.h"
 #include "window/startup.h"
 
+#include <QApplication>
 #include <QCloseEvent>
+#include <QScopedValueRollback>
 #include <QTimer>
 
 #ifdef Q_OS_WIN
@@ -76,6 +79,7 @@ Form1::Form1(QWidget *parent)
   ui->setupUi(this);
   setFixedSize(size());
   applyFonts();
+  applyPalette();
   connectHandlers();
   Form_Load();
 }
@@ -84,11 +88,36 @@ Form1::~Form1() = default;
 
 void Form1::applyFonts() {
   ui->Text1->setFont(faceFont(songFaces, 24, QFont::Bold));
-  ui->Text2->setFont(faceFont(fixedFaces, 12, QFont::Normal));
+  // The described face has 8-pixel columns, so the box shows a whole code; a wider stand-in
+  // would scroll the start of a long code out of sight.
+  ui->Text2->setFont(fittingColumns(faceFont(fixedFaces, 12, QFont::Normal), ui->Text2->maxLength(),
+                                    textAreaWidth(*ui->Text2)));
+}
+
+// The theme's colours, except where they would not read: greyed captions get enough contrast
+// to be read, and the entry boxes keep their described text colour only where it reads on
+// their background.
+void Form1::applyPalette() {
+  const QScopedValueRollback applying(applyingPalette_, true);
+  QPalette palette = QApplication::palette(this);
+  const std::pair<QPalette::ColorRole, QPalette::ColorRole> textOn[] = {
+      {QPalette::ButtonText, QPalette::Button},
+      {QPalette::WindowText, QPalette::Window},
+      {QPalette::Text, QPalette::Base}};
+  for (const auto &[text, background] : textOn)
+    palette.setColor(QPalette::Disabled, text,
+                     readableDisabled(palette.color(QPalette::Disabled, text),
+                                      palette.color(QPalette::Disabled, background),
+                                      palette.color(QPalette::Active, text)));
+  setPalette(palette);
   for (QLineEdit *entry : {ui->Text1, ui->Text2}) {
-    QPalette palette = entry->palette();
-    palette.setColor(QPalette::Text, entryTextColour(palette));
-    entry->setPalette(palette);
+    QPalette entryPalette = palette;
+    for (const auto group : {QPalette::Active, QPalette::Inactive})
+      entryPalette.setColor(group, QPalette::Text,
+                            readableOr(entryTextColour(palette),
+                                       palette.color(group, QPalette::Base),
+                                       palette.color(group, QPalette::Text)));
+    entry->setPalette(entryPalette);
   }
 }
 
@@ -104,11 +133,16 @@ void Form1::connectHandlers() {
   connect(comm_, &SerialPort::Failed, this, &Form1::MSComm1_Failed);
   connect(comm_, &SerialPort::StrayDropped, this, &Form1::MSComm1_StrayDropped);
   ui->Text1->installEventFilter(this);
+  qApp->installEventFilter(this);
 }
 
+// The theme can change while the window is up (a switch to a dark theme); the application is
+// told, and the window follows.
 bool Form1::eventFilter(QObject *watched, QEvent *event) {
   if (watched == ui->Text1 && event->type() == QEvent::FocusIn)
     Text1_GotFocus();
+  if (watched == qApp && event->type() == QEvent::ApplicationPaletteChange && !applyingPalette_)
+    applyPalette();
   return QWidget::eventFilter(watched, event);
 }
 

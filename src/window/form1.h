@@ -29,6 +29,7 @@ protected:
 
 private:
   void applyFonts();
+  void applyPalette();
   void connectHandlers();
   void Form_Load();
   void Form_Unload();
@@ -61,5 +62,6 @@ private:
   ReplyBacklog replies_;
   std::optional<Failure> lineFault_;
   bool boxOpen_ = false;
+  bool applyingPalette_ = false;
   bool showScheduled_ = false;
 };

@@ -1,5 +1,6 @@
 #include "window/wrapbutton.h"
 
+#include <QKeyEvent>
 #include <QStyleOptionButton>
 #include <QStylePainter>
 
@@ -24,4 +25,15 @@ void WrapButton::paintEvent(QPaintEvent *) {
   painter.drawControl(QStyle::CE_PushButton, option);
   painter.drawItemText(captionRect(), captionFlags, option.palette, isEnabled(), caption,
                        QPalette::ButtonText);
+}
+
+void WrapButton::keyPressEvent(QKeyEvent *event) {
+  const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+  if (!enter || event->modifiers() != Qt::NoModifier) {
+    QPushButton::keyPressEvent(event);
+    return;
+  }
+  if (!event->isAutoRepeat())
+    click();
+  event->accept();
 }

@@ -3,7 +3,8 @@
 #include <QPushButton>
 
 // A push button whose caption wraps onto more lines when it is wider than the button, as the
-// buttons of the platform this tool comes from do; a plain QPushButton clips it instead.
+// buttons of the platform this tool comes from do; a plain QPushButton clips it instead. Like
+// those buttons it is pressed with Enter or Return when it has the focus, not only with Space.
 class WrapButton : public QPushButton {
   Q_OBJECT
 
@@ -17,4 +18,5 @@ public:
 
 protected:
   void paintEvent(QPaintEvent *event) override;
+  void keyPressEvent(QKeyEvent *event) override;
 };

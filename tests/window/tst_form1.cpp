@@ -1,10 +1,15 @@
 #include "support/boxes.h"
 #include "window/form1.h"
+#include "window/messagebox.h"
+#include "window/readability.h"
 #include "window/wrapbutton.h"
 
+#include <QAccessible>
+#include <QClipboard>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QtTest>
 
 class TestForm1 : public QObject {
@@ -19,6 +24,11 @@ private slots:
   void listsAreFilledWithoutSelection();
   void onlyAboutAndOpenRespondAtStart();
   void aboutShowsItsPairEachTime();
+  void entryTextReadsOnEveryTheme_data();
+  void entryTextReadsOnEveryTheme();
+  void keyboardPressesAndClosesAsOnThePlatform();
+  void everyControlHasAnAccessibleName();
+  void boxTextCanBeSelectedAndCopied();
 };
 
 void TestForm1::controlsAsDesigned_data() {
@@ -113,10 +123,14 @@ void TestForm1::fontsAndLimitsOfTheEntryBoxes() {
   QCOMPARE(address->font().pointSize(), 24);
   QCOMPARE(address->font().weight(), QFont::Bold);
   QVERIFY(address->font().families().contains(QStringLiteral("SimSun")));
-  QCOMPARE(code->font().pointSize(), 12);
   QVERIFY(QFontInfo(code->font()).fixedPitch());
-  for (QLineEdit *entry : {address, code})
-    QCOMPARE(entry->palette().color(QPalette::Text), form.palette().color(QPalette::Highlight));
+
+  // A full code shows whole: with the caret at its end, its first character is still in view.
+  form.show();
+  code->setText(QString(32, QLatin1Char('W')));
+  code->end(false);
+  QCOMPARE(code->cursorPositionAt(QPoint(5, code->height() / 2)), 0);
+  code->clear();
 
   address->clear();
   QTest::keyClicks(address, QStringLiteral("123"));
@@ -172,6 +186,119 @@ void TestForm1::aboutShowsItsPairEachTime() {
   QCOMPARE(operatorAtBoxes.texts.mid(2), operatorAtBoxes.texts.mid(0, 2));
   QVERIFY(!operatorAtBoxes.iconSeen && !operatorAtBoxes.untitled);
   QVERIFY(!form.findChild<QWidget *>("Command3")->isEnabled());
+}
+
+void TestForm1::entryTextReadsOnEveryTheme_data() {
+  QTest::addColumn<QColor>("base");
+  QTest::addColumn<QColor>("text");
+  QTest::addColumn<QColor>("highlight");
+  QTest::addColumn<bool>("highlightKept");
+  QTest::newRow("light, highlight too pale")
+      << QColor("#ffffff") << QColor("#000000") << QColor("#308cc6") << false;
+  QTest::newRow("dark, highlight too dark")
+      << QColor("#3d3d3d") << QColor("#ffffff") << QColor("#12608a") << false;
+  QTest::newRow("light, highlight reads")
+      << QColor("#ffffff") << QColor("#000000") << QColor("#003366") << true;
+}
+
+// The entry boxes keep their own text colour where it reads (4.5:1) and take the theme's
+// text colour where it would not; a theme changed while the window is up is followed.
+// Greyed captions keep 3:1.
+void TestForm1::entryTextReadsOnEveryTheme() {
+  QFETCH(QColor, base);
+  QFETCH(QColor, text);
+  QFETCH(QColor, highlight);
+  const QPalette original = QApplication::palette();
+  Form1 form;
+  form.show();
+  QPalette theme = original;
+  theme.setColor(QPalette::Base, base);
+  theme.setColor(QPalette::Text, text);
+  theme.setColor(QPalette::Highlight, highlight);
+  QApplication::setPalette(theme);
+  const QPalette address = form.findChild<QLineEdit *>("Text1")->palette();
+  const QPalette shown = form.palette();
+  QApplication::setPalette(original);
+
+  QVERIFY(contrastRatio(address.color(QPalette::Text), address.color(QPalette::Base)) >= 4.5);
+  QTEST(address.color(QPalette::Text) == highlight, "highlightKept");
+  QVERIFY(contrastRatio(shown.color(QPalette::Disabled, QPalette::ButtonText),
+                        shown.color(QPalette::Disabled, QPalette::Button)) >= 3.0);
+}
+
+// Enter and Return press the focused button, as Space does; Esc closes a box.
+void TestForm1::keyboardPressesAndClosesAsOnThePlatform() {
+  Form1 form;
+  form.show();
+  int closedWithEscape = 0;
+  QTimer escape;
+  connect(&escape, &QTimer::timeout, this, [&] {
+    if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+      QTest::keyClick(box, Qt::Key_Escape);
+      ++closedWithEscape;
+    }
+  });
+  escape.start(5);
+  auto *about = form.findChild<QWidget *>("Command2");
+  about->setFocus();
+  QTest::keyClick(about, Qt::Key_Return);
+  QTest::keyClick(about, Qt::Key_Enter);
+  QCOMPARE(closedWithEscape, 4);
+}
+
+void TestForm1::everyControlHasAnAccessibleName() {
+  Form1 form;
+  const QList<std::pair<const char *, QString>> names{
+      {"Form1", QStringLiteral("QELNOR彩屏设置软件 V2.0")},
+      {"Text1", QStringLiteral("通讯地址 Communication address")},
+      {"Text2", QStringLiteral("用户码 User code")},
+      {"Combo1", QStringLiteral("串口 Port")},
+      {"Combo2", QStringLiteral("波特率 Baud rate")},
+      {"Combo3", QStringLiteral("校验位 Parity")},
+      {"Command3", QStringLiteral("更新通讯地址 Update address")},
+      {"Command1", QStringLiteral("更新用户码 Update user code")},
+      {"Command6", QStringLiteral("打开串口")}};
+  for (const auto &[name, expected] : names) {
+    QWidget *control = name == QLatin1String("Form1") ? &form : form.findChild<QWidget *>(name);
+    QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(control);
+    QVERIFY2(accessible, name);
+    // On Linux Qt gives a list its value as its name and names it through its label instead.
+    if (!qobject_cast<QComboBox *>(control) || accessible->text(QAccessible::Name) == expected) {
+      QCOMPARE(accessible->text(QAccessible::Name), expected);
+      continue;
+    }
+    QCOMPARE(control->accessibleName(), expected);
+    QVERIFY2(
+        !accessible->relations(QAccessible::Label).isEmpty() &&
+            expected.startsWith(
+                accessible->relations(QAccessible::Label).first().first->text(QAccessible::Name)),
+        name);
+  }
+}
+
+// A box's text can be selected with the mouse; Ctrl+C copies the selection, or all of it.
+void TestForm1::boxTextCanBeSelectedAndCopied() {
+  Form1 form;
+  form.show();
+  QStringList copied;
+  QTimer atTheBox;
+  connect(&atTheBox, &QTimer::timeout, this, [&] {
+    auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+    if (!box)
+      return;
+    auto *label = box->findChild<QLabel *>("qt_msgbox_label");
+    QVERIFY(label->textInteractionFlags() & Qt::TextSelectableByMouse);
+    QTest::keyClick(box, Qt::Key_C, Qt::ControlModifier);
+    copied.append(QGuiApplication::clipboard()->text());
+    label->setSelection(0, 5);
+    QTest::keyClick(box, Qt::Key_C, Qt::ControlModifier);
+    copied.append(QGuiApplication::clipboard()->text());
+    box->accept();
+  });
+  atTheBox.start(5);
+  showMessageBox(&form, QStringLiteral("错误 57  Error 57\n设备已断开"));
+  QCOMPARE(copied, QStringList({QStringLiteral("错误 57  Error 57\n设备已断开"),
+                                QStringLiteral("错误 57")}));
 }
 
 QTEST_MAIN(TestForm1)

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QColor>
+#include <QFont>
+
+class QLineEdit;
+
+// Colours and sizes chosen so that what the window shows can be read on any theme.
+
+// The contrast ratio of two colours as WCAG 2 defines it: 1 (the same) to 21 (black on white).
+double contrastRatio(const QColor &a, const QColor &b);
+
+// preferred where it reads on background (4.5:1, WCAG AA for text), fallback otherwise.
+QColor readableOr(const QColor &preferred, const QColor &background, const QColor &fallback);
+
+// A disabled caption still has to be read to know what the button will do once enabled: the
+// theme's colour where it has 3:1 against background, else moved toward the enabled colour
+// just as far as that takes. It stays lighter than an enabled caption.
+QColor readableDisabled(const QColor &disabled, const QColor &background, const QColor &enabled);
+
+// font at the largest pixel size, no larger than its own, in which columns characters of its
+// fixed pitch fit width pixels.
+QFont fittingColumns(QFont font, int columns, int width);
+
+// The width a line edit has for its text inside its frame and margins.
+int textAreaWidth(const QLineEdit &edit);
