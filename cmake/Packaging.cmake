@@ -89,6 +89,7 @@ else()
   set(qelnor_cli_page ${PROJECT_BINARY_DIR}/cli/qelnor-cli.1)
   add_custom_command(
     OUTPUT ${qelnor_cli_page}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/cli
     COMMAND ${QELNOR_HELP2MAN} --no-info --section=1 --locale=C.UTF-8
             "--name=set QELNOR colour screens over a serial line from scripts"
             --output=${qelnor_cli_page} $<TARGET_FILE:qelnor-cli>
