@@ -41,7 +41,7 @@ QString helpText() {
       "  -h, --help         显示本帮助。Show this help.\n"
       "  --version          显示版本。Show the version.\n"
       "\n"
-      "每条 12 字节的回复显示为一行 11 个字符（与窗口程序相同），输出到标准输出；\n"
+      "每条12字节的回复显示为一行11个字符（与窗口程序相同），输出到标准输出；\n"
       "提示和错误输出到标准错误。\n"
       "Each 12-byte reply is printed to standard output as one line of 11 characters, as the\n"
       "window program shows it; messages and errors go to standard error.\n"
@@ -56,6 +56,8 @@ QString helpText() {
       "\n"
       "Examples 示例:\n"
       "  qelnor-cli --port COM3 address 42\n"
+      "\n"
       "  qelnor-cli --port /dev/ttyUSB0 --rate 4800 --parity even user-code 彩屏01\n"
+      "\n"
       "  qelnor-cli --wait 0 reset-password\n");
 }
