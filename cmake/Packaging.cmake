@@ -1,11 +1,11 @@
 # Where `cmake --install` puts the program, and the packages CPack builds from that:
-#   Linux:   bin/qelnor-setup, a desktop entry, the icon, AppStream metadata, the manual page,
+#   Linux:   bin/qelnor-setup and bin/qelnor-cli, a desktop entry, the icon, AppStream metadata, the manual page,
 #            the copyright file and the changelog; `cpack -G DEB` makes a .deb.
 #   Windows: bin/qelnor-setup.exe with the Qt runtime that windeployqt copies beside it;
 #            `cpack -G ZIP` makes a zip to unpack and run.
 include(GNUInstallDirs)
 
-install(TARGETS qelnor-setup RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS qelnor-setup qelnor-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 # The licence goes with every install. In the Windows zip it lies beside the program, where a
 # user who unpacks it looks (.txt so that a double click opens it); on Linux the copyright file
@@ -25,7 +25,8 @@ set(CPACK_PACKAGE_DESCRIPTION
     "One window opens a serial port (COM1 to COM15, 1200 to 9600 baud, no, odd
 or even parity) and sends the device its communication address, the user
 code, the start-up password switch or the password reset; each reply of the
-device is shown in a message box.")
+device is shown in a message box. The command-line program qelnor-cli sends
+the same commands from scripts and prints the replies.")
 set(CPACK_PACKAGE_INSTALL_DIRECTORY qelnor-setup)
 set(CPACK_STRIP_FILES ON)
 
@@ -47,7 +48,7 @@ else()
   # Qt comes from the system's packages. The $ORIGIN search path that qt_standard_project_setup()
   # gives installed programs, for Qt libraries shipped beside them, would only let stray
   # libraries in /usr/lib shadow the system's.
-  set_target_properties(qelnor-setup PROPERTIES INSTALL_RPATH "")
+  set_target_properties(qelnor-setup qelnor-cli PROPERTIES INSTALL_RPATH "")
   set(qelnor_packaging ${PROJECT_SOURCE_DIR}/packaging)
   install(FILES ${qelnor_packaging}/qelnor-setup.desktop
           DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
@@ -81,6 +82,20 @@ else()
     qelnor_install_gzipped(${qelnor_packaging}/${program}.1 ${CMAKE_INSTALL_MANDIR}/man1)
   endfunction()
   qelnor_install_man_page(qelnor-setup)
+  # The command-line program's page is made from its --help and --version when it is built,
+  # so that the two cannot drift apart. The help is in Chinese and English: help2man reads it as
+  # UTF-8 only under a UTF-8 locale.
+  find_program(QELNOR_HELP2MAN help2man REQUIRED)
+  set(qelnor_cli_page ${PROJECT_BINARY_DIR}/cli/qelnor-cli.1)
+  add_custom_command(
+    OUTPUT ${qelnor_cli_page}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/cli
+    COMMAND ${QELNOR_HELP2MAN} --no-info --section=1 --locale=C.UTF-8
+            "--name=set QELNOR colour screens over a serial line from scripts"
+            --output=${qelnor_cli_page} $<TARGET_FILE:qelnor-cli>
+    DEPENDS qelnor-cli
+    VERBATIM)
+  qelnor_install_gzipped(${qelnor_cli_page} ${CMAKE_INSTALL_MANDIR}/man1)
   # A native package's changelog: its top entry names the package's version.
   qelnor_install_gzipped(${qelnor_packaging}/changelog ${CMAKE_INSTALL_DOCDIR})
 

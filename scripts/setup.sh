@@ -3,9 +3,9 @@
 set -euo pipefail
 
 # lintian, appstream and desktop-file-utils are for the package test only; run.sh installs them
-# too so that both share one list.
+# too so that both share one list. help2man makes the command-line program's manual page.
 packages=(build-essential cmake qt6-base-dev qt6-serialport-dev fonts-arphic-uming fonts-dejavu-core
-  clang libclang-rt-14-dev lintian appstream desktop-file-utils)
+  clang libclang-rt-14-dev lintian appstream desktop-file-utils help2man)
 
 missing=()
 for p in "${packages[@]}"; do

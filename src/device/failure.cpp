@@ -34,3 +34,7 @@ QString standardDescription(FailureNumber number) {
   }
   return {};
 }
+
+QString failureText(const Failure &failure) {
+  return QStringLiteral("错误 %1  Error %1\n\n%2").arg(failure.number()).arg(failure.description());
+}

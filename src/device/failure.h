@@ -40,3 +40,6 @@ private:
 };
 
 QString standardDescription(FailureNumber number);
+
+// The text that reports a failure to a person: its number, then its description.
+QString failureText(const Failure &failure);

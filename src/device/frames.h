@@ -15,6 +15,8 @@ QByteArray addressFrame(const QString &addressText);
 // holding a control character (a pasted CR would end the frame early and start another
 // command) or a character that code page 936 cannot hold.
 QByteArray userCodeFrame(const QString &code);
+// The longest user code the device takes, in UTF-16 units as a text box counts them.
+inline constexpr qsizetype userCodeMaxLength = 32;
 
 QByteArray powerOnLockFrame();
 QByteArray initialPasswordFrame();

@@ -1,8 +1,12 @@
 #include "serial/openfailure.h"
 
+QString portTried(const QString &comName, const QString &device) {
+  return comName == device ? device : QStringLiteral("%1 → %2").arg(comName, device);
+}
+
 Failure openFailure(QSerialPort::SerialPortError error, const QString &comName,
                     const QString &device, bool deviceAccessible, const QString &systemText) {
-  const QString tried = QStringLiteral("%1 → %2").arg(comName, device);
+  const QString tried = portTried(comName, device);
   switch (error) {
   case QSerialPort::DeviceNotFoundError:
     return Failure(FailureNumber::InvalidPortNumber,

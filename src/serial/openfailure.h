@@ -4,6 +4,10 @@
 
 #include <QSerialPort>
 
+// How messages name the port: "COM3 → /dev/ttyUSB0", or the device alone when it was named
+// directly.
+QString portTried(const QString &comName, const QString &device);
+
 // What the operator is told when a port does not open: which COM name and device were tried
 // and, where it helps, what to do about it. deviceAccessible says whether this user may read
 // and write the device; a permission error on an accessible device means another program

@@ -96,10 +96,15 @@ void SerialPort::setPortOpen(bool open) {
   strayTimer_.stop();
 }
 
-QString SerialPort::comName() const { return QStringLiteral("COM%1").arg(commPort_); }
+QString SerialPort::comName() const {
+  return givenDevice_.isEmpty() ? QStringLiteral("COM%1").arg(commPort_) : givenDevice_;
+}
+
+QString SerialPort::tried() const { return portTried(comName(), device_); }
 
 void SerialPort::open() {
-  device_ = devicesForComNumbers(commPort_).value(commPort_ - 1);
+  device_ =
+      givenDevice_.isEmpty() ? devicesForComNumbers(commPort_).value(commPort_ - 1) : givenDevice_;
   if (device_.isEmpty())
     throw Failure(FailureNumber::InvalidPortNumber,
                   QStringLiteral("%1：没有对应的串口设备 no serial device is present at this "
@@ -154,11 +159,10 @@ void SerialPort::Output(const QByteArray &bytes) {
     throw Failure(FailureNumber::PortNotOpen);
   if (const qint64 waiting = OutBufferCount(); waiting > outputBound)
     throw Failure(FailureNumber::TransmitBufferFull,
-                  QStringLiteral("%1 → %2：线路忙，%3 字节尚待发送，本帧未发送。\n"
-                                 "The line is busy: %3 bytes still wait to be sent; this frame "
+                  QStringLiteral("%1：线路忙，%2 字节尚待发送，本帧未发送。\n"
+                                 "The line is busy: %2 bytes still wait to be sent; this frame "
                                  "was not sent.")
-                      .arg(comName(), device_)
-                      .arg(waiting));
+                      .arg(tried(), QString::number(waiting)));
   // A failed write closes the port and reports itself through Failed, like every other fault
   // of the line, so the caller has nothing more to report. Flushing sends the frame now
   // instead of on the next turn of the event loop; what the line cannot take yet stays in the
@@ -226,7 +230,7 @@ void SerialPort::closeOnLineFault() {
   raiseReceiveEvents();
   strayTimer_.stop();
   port_.close();
-  emit Failed(Failure(FailureNumber::DeviceIo,
-                      QStringLiteral("%1 → %2：%3\n串口已关闭。The port has been closed.")
-                          .arg(comName(), device_, reason)));
+  emit Failed(Failure(
+      FailureNumber::DeviceIo,
+      QStringLiteral("%1：%2\n串口已关闭。The port has been closed.").arg(tried(), reason)));
 }

@@ -39,6 +39,10 @@ public:
   // The devices behind COM1 to COM<count>, an empty string where there is none.
   QStringList devicesForComNumbers(int count) const;
 
+  // A device opened as named, such as /dev/ttyUSB0 or a Windows port past COM15, in place of
+  // the device behind the COM number.
+  void setGivenDevice(const QString &device) { givenDevice_ = device; }
+
   int CommPort() const { return commPort_; }
   void setCommPort(int comNumber);
 
@@ -91,12 +95,14 @@ private:
   void closeOnLineFault();
   void open();
   QString comName() const;
+  QString tried() const;
 
   QSerialPort port_;
   QTimer strayTimer_;
   bool writing_ = false;
   std::optional<DeviceResolver> resolver_;
   QString device_;
+  QString givenDevice_;
   int commPort_ = 1;
   QString settings_ = QStringLiteral("9600,n,8,1");
   int rThreshold_ = 0;

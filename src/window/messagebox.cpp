@@ -20,7 +20,3 @@ void showMessageBox(QWidget *parent, const QString &text) {
   });
   box.exec();
 }
-
-QString failureText(const Failure &failure) {
-  return QStringLiteral("错误 %1  Error %1\n\n%2").arg(failure.number()).arg(failure.description());
-}

@@ -11,6 +11,3 @@ QString applicationTitle();
 // Every box of the program: modal, the application title, the text, one OK button, no icon.
 // Returns when the operator has dismissed it.
 void showMessageBox(QWidget *parent, const QString &text);
-
-// The text that reports a failure: its number, then its description.
-QString failureText(const Failure &failure);

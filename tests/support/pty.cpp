@@ -14,6 +14,10 @@ PseudoTerminal::PseudoTerminal() {
   if (openpty(&master_, &slave_, name, &raw, nullptr) != 0)
     qFatal("openpty failed");
   path_ = QString::fromLocal8Bit(name);
+  // A program the test starts must not hold the device's side open: closing it would then
+  // not hang the line up.
+  fcntl(master_, F_SETFD, FD_CLOEXEC);
+  fcntl(slave_, F_SETFD, FD_CLOEXEC);
 }
 
 PseudoTerminal::~PseudoTerminal() {

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <variant>
+
+// The exit statuses scripts test for.
+enum ExitStatus {
+  Sent = 0,
+  UsageError = 2,
+  InputRefused = 3,
+  PortNotOpened = 4,
+  NoReply = 5,
+  DeviceLost = 6,
+};
+
+enum class Command { List, Address, UserCode, PowerOnLock, ResetPassword };
+
+// What one run is asked to do. The port, rate and parity are kept as the window's list texts
+// ("COM3", "9600", "None"), so that the port is opened from them exactly as the window opens it.
+struct Request {
+  Command command = Command::List;
+  QString argument; // the address or user code as typed
+  QString port = QStringLiteral("COM1");
+  bool portIsDevice = false; // a device to open as named, not a COM name
+  QString rate = QStringLiteral("9600");
+  QString parity = QStringLiteral("None");
+  int waitMs = 2000;
+  bool hex = false;
+  bool json = false;
+};
+
+struct ShowHelp {};
+struct ShowVersion {};
+// What was wrong with the command line, for the user.
+struct Usage {
+  QString problem;
+};
+
+using Parsed = std::variant<Request, ShowHelp, ShowVersion, Usage>;
+
+// Parses the arguments after the program's name.
+Parsed parseArguments(const QStringList &arguments);
+
+QString helpText();
+QString versionText();

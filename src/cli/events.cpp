@@ -1,0 +1,86 @@
+#include "cli/events.h"
+
+#include "cli/arguments.h"
+
+#include "device/backlog.h"
+#include "device/failure.h"
+#include "device/replytext.h"
+
+#include <QJsonDocument>
+#include <QTextStream>
+
+QString hexBytes(const QByteArray &bytes) {
+  return QString::fromLatin1(bytes.toHex(' ').toUpper());
+}
+
+EventWriter::EventWriter(QTextStream &out, QTextStream &err, bool json, bool hex)
+    : out_(out), err_(err), json_(json), hex_(hex) {}
+
+// Each line is flushed at once: a script or a technician watching sees it when it happens.
+void EventWriter::write(QTextStream &stream, const QJsonObject &event, const QString &text) {
+  if (json_)
+    stream << QJsonDocument(event).toJson(QJsonDocument::Compact) << Qt::endl;
+  else
+    stream << text << Qt::endl;
+}
+
+void EventWriter::sent(const QString &port, const QByteArray &frame) {
+  // Sending is the normal case and says nothing unless the bytes were asked for.
+  if (!json_ && !hex_)
+    return;
+  write(json_ ? out_ : err_,
+        {{QStringLiteral("event"), QStringLiteral("sent")},
+         {QStringLiteral("port"), port},
+         {QStringLiteral("hex"), hexBytes(frame)}},
+        QStringLiteral("%1 ← %2").arg(port, hexBytes(frame)));
+}
+
+void EventWriter::reply(const QByteArray &block) {
+  const QString text = replyText(block);
+  write(out_,
+        {{QStringLiteral("event"), QStringLiteral("reply")},
+         {QStringLiteral("text"), text},
+         {QStringLiteral("hex"), hexBytes(block)}},
+        hex_ ? QStringLiteral("%1  %2").arg(text, hexBytes(block)) : text);
+}
+
+// The window's line for stray bytes, which keeps the first few of a long run; a script gets
+// them all.
+void EventWriter::stray(const QByteArray &bytes) {
+  const LineEvent event{LineEvent::Kind::Stray,
+                        bytes.first(qMin<qsizetype>(bytes.size(), ReplyBacklog::strayBytesKept)), 0,
+                        bytes.size()};
+  write(json_ ? out_ : err_,
+        {{QStringLiteral("event"), QStringLiteral("stray")},
+         {QStringLiteral("count"), bytes.size()},
+         {QStringLiteral("hex"), hexBytes(bytes)}},
+        boxText({event}, 0));
+}
+
+void EventWriter::failure(const Failure &failure, int status) {
+  write(err_,
+        {{QStringLiteral("event"), QStringLiteral("error")},
+         {QStringLiteral("status"), status},
+         {QStringLiteral("number"), failure.number()},
+         {QStringLiteral("description"), failure.description()}},
+        failureText(failure));
+}
+
+void EventWriter::noReply(int waitMs) {
+  const QString text = QStringLiteral("%1 秒内没有回复。No reply within %1 s.")
+                           .arg(QString::number(waitMs / 1000.0));
+  write(err_,
+        {{QStringLiteral("event"), QStringLiteral("error")},
+         {QStringLiteral("status"), NoReply},
+         {QStringLiteral("description"), text}},
+        text);
+}
+
+void EventWriter::port(const QString &comName, const QString &device, const QString &description) {
+  write(out_,
+        {{QStringLiteral("event"), QStringLiteral("port")},
+         {QStringLiteral("port"), comName},
+         {QStringLiteral("device"), device},
+         {QStringLiteral("description"), description}},
+        QStringLiteral("%1\t%2\t%3").arg(comName, device, description));
+}

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QString>
+
+class Failure;
+class QTextStream;
+
+// Tells what happens on the line, as text for a person or, with json, as one JSON object per
+// line for a script. Replies and the port list go to out; everything else goes to err.
+class EventWriter {
+public:
+  EventWriter(QTextStream &out, QTextStream &err, bool json, bool hex);
+
+  void sent(const QString &port, const QByteArray &frame);
+  void reply(const QByteArray &block);
+  void stray(const QByteArray &bytes);
+  void failure(const Failure &failure, int status);
+  void noReply(int waitMs);
+  void port(const QString &comName, const QString &device, const QString &description);
+
+private:
+  void write(QTextStream &stream, const QJsonObject &event, const QString &text);
+
+  QTextStream &out_;
+  QTextStream &err_;
+  bool json_;
+  bool hex_;
+};
+
+// Bytes as upper-case hex pairs separated by blanks, as the window shows stray bytes.
+QString hexBytes(const QByteArray &bytes);

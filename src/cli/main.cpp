@@ -1,0 +1,46 @@
+#include "cli/arguments.h"
+#include "cli/events.h"
+#include "cli/portlist.h"
+#include "cli/session.h"
+
+#include <QCoreApplication>
+#include <QTextStream>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
+int main(int argc, char *argv[]) {
+  QCoreApplication app(argc, argv);
+#ifdef Q_OS_WIN
+  // Everything is written in UTF-8; a console shows it as such only when told.
+  SetConsoleOutputCP(CP_UTF8);
+#endif
+  QTextStream out(stdout);
+  QTextStream err(stderr);
+
+  const Parsed parsed = parseArguments(app.arguments().mid(1));
+  if (std::holds_alternative<ShowHelp>(parsed)) {
+    out << helpText() << Qt::flush;
+    return ExitStatus::Sent;
+  }
+  if (std::holds_alternative<ShowVersion>(parsed)) {
+    out << versionText() << Qt::endl;
+    return ExitStatus::Sent;
+  }
+  if (const auto *usage = std::get_if<Usage>(&parsed)) {
+    err << usage->problem << "\n" << QStringLiteral("用法见 See: qelnor-cli --help") << Qt::endl;
+    return ExitStatus::UsageError;
+  }
+
+  const Request &request = std::get<Request>(parsed);
+  EventWriter events(out, err, request.json, request.hex);
+  if (request.command == Command::List) {
+    listPorts(events);
+    return ExitStatus::Sent;
+  }
+  Session session(request, events);
+  QObject::connect(&session, &Session::finished, &app, &QCoreApplication::exit);
+  QMetaObject::invokeMethod(&session, &Session::start, Qt::QueuedConnection);
+  return app.exec();
+}

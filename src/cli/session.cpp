@@ -1,0 +1,113 @@
+#include "cli/session.h"
+
+#include "cli/events.h"
+#include "device/frames.h"
+#include "serial/openport.h"
+
+namespace {
+
+// Long enough for a frame of the longest user code at the slowest rate, with room to spare.
+constexpr int drainMs = 2000;
+constexpr int drainPollMs = 5;
+
+} // namespace
+
+QByteArray commandFrame(const Request &request) {
+  switch (request.command) {
+  case Command::Address:
+    return addressFrame(request.argument);
+  case Command::UserCode:
+    // The window's box takes no more than this, so neither does the command line.
+    if (request.argument.size() > userCodeMaxLength)
+      throw Failure(FailureNumber::InvalidArgument,
+                    QStringLiteral("用户码最多 %1 个字符，未发送。\n"
+                                   "The user code holds at most %1 characters; nothing was sent.")
+                        .arg(userCodeMaxLength));
+    return userCodeFrame(request.argument);
+  case Command::PowerOnLock:
+    return powerOnLockFrame();
+  case Command::ResetPassword:
+    return initialPasswordFrame();
+  case Command::List:
+    break;
+  }
+  return {};
+}
+
+Session::Session(const Request &request, EventWriter &events, QObject *parent)
+    : QObject(parent), request_(request), events_(events), port_(this) {
+  wait_.setSingleShot(true);
+  connect(&wait_, &QTimer::timeout, this,
+          [this] { finish(replies_ > 0 ? ExitStatus::Sent : ExitStatus::NoReply); });
+  connect(&port_, &SerialPort::OnComm, this, &Session::receive);
+  connect(&port_, &SerialPort::StrayDropped, this,
+          [this](const QByteArray &bytes) { events_.stray(bytes); });
+  connect(&port_, &SerialPort::Failed, this,
+          [this](const Failure &failure) { fail(failure, ExitStatus::DeviceLost); });
+}
+
+void Session::start() {
+  QByteArray frame;
+  try {
+    frame = commandFrame(request_);
+  } catch (const Failure &failure) {
+    return fail(failure, ExitStatus::InputRefused);
+  }
+  if (request_.portIsDevice)
+    port_.setGivenDevice(request_.port);
+  try {
+    OpenPort(port_, request_.port, request_.rate, request_.parity);
+  } catch (const Failure &failure) {
+    port_.setPortOpen(false);
+    return fail(failure, ExitStatus::PortNotOpened);
+  }
+  try {
+    port_.Output(frame);
+  } catch (const Failure &failure) {
+    // Only a line that cannot take the frame refuses it here; that is a fault of the line.
+    return fail(failure, ExitStatus::DeviceLost);
+  }
+  // A write the line refused has closed the port and been reported already.
+  if (done_)
+    return;
+  events_.sent(request_.port, frame);
+  if (request_.waitMs == 0)
+    return finish(ExitStatus::Sent);
+  wait_.start(request_.waitMs);
+}
+
+void Session::receive() {
+  if (done_ || port_.CommEvent() != SerialPort::comEvReceive)
+    return;
+  ++replies_;
+  events_.reply(port_.Input());
+}
+
+void Session::fail(const Failure &failure, int status) {
+  if (done_)
+    return;
+  events_.failure(failure, status);
+  finish(status);
+}
+
+void Session::finish(int status) {
+  if (done_)
+    return;
+  done_ = true;
+  wait_.stop();
+  if (status == ExitStatus::NoReply)
+    events_.noReply(request_.waitMs);
+  drainDeadline_.setRemainingTime(drainMs);
+  closeWhenSent(status);
+}
+
+// Closing puts back the line settings found at opening at once, which would garble a frame
+// still on its way out; so the port stays open until the frame has left or the line is stuck.
+void Session::closeWhenSent(int status) {
+  if (port_.PortOpen() && port_.OutBufferCount() > 0 && !drainDeadline_.hasExpired()) {
+    QTimer::singleShot(drainPollMs, this, [this, status] { closeWhenSent(status); });
+    return;
+  }
+  port_.setPortOpen(false);
+  emit finished(status);
+}

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "cli/arguments.h"
+#include "serial/serialport.h"
+
+#include <QDeadlineTimer>
+#include <QObject>
+#include <QTimer>
+
+class EventWriter;
+
+// One command sent the way the window's button sends it, then the replies of the wait.
+class Session : public QObject {
+  Q_OBJECT
+
+public:
+  Session(const Request &request, EventWriter &events, QObject *parent = nullptr);
+
+  // Builds the frame, opens the port and sends; finished follows once, with the exit status.
+  // Call it from the event loop: finished may come before start returns.
+  void start();
+
+signals:
+  void finished(int status);
+
+private:
+  void receive();
+  void fail(const Failure &failure, int status);
+  void finish(int status);
+  void closeWhenSent(int status);
+
+  Request request_;
+  EventWriter &events_;
+  SerialPort port_;
+  QTimer wait_;
+  QDeadlineTimer drainDeadline_;
+  int replies_ = 0;
+  bool done_ = false;
+};
+
+// The frame the window's button for this command sends; raises its refusal.
+QByteArray commandFrame(const Request &request);
