@@ -21,6 +21,17 @@ std::tuple<int, qint64, QString> comOrderKey(const QString &path) {
   return {rank, match.captured(2).toLongLong(), name};
 }
 
+#ifdef Q_OS_WIN
+// The number of a Windows port name such as "COM3" (the system may write it in either case).
+int comNumberOf(const QString &portName) {
+  static const QRegularExpression comName(
+      QRegularExpression::anchoredPattern(QStringLiteral(R"(COM([1-9]\d{0,2}))")),
+      QRegularExpression::CaseInsensitiveOption);
+  const auto match = comName.match(portName);
+  return match.hasMatch() ? match.captured(1).toInt() : 0;
+}
+#endif
+
 } // namespace
 
 QStringList inComOrder(QStringList devicePaths) {
@@ -30,22 +41,28 @@ QStringList inComOrder(QStringList devicePaths) {
   return devicePaths;
 }
 
-QStringList presentSerialDevices() {
-  QStringList paths;
-  for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
-    paths.append(info.systemLocation());
-  return inComOrder(paths);
-}
-
-QStringList systemDevicesForComNumbers(int count) {
-  QStringList devices;
+QList<ComDevice> systemComDevices(int count) {
+  const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
+  QList<ComDevice> devices(count);
 #ifdef Q_OS_WIN
   for (int n = 1; n <= count; ++n)
-    devices.append(QStringLiteral("COM%1").arg(n));
+    devices[n - 1].device = QStringLiteral("COM%1").arg(n);
+  for (const QSerialPortInfo &info : ports) {
+    const int n = comNumberOf(info.portName());
+    if (n >= 1 && n <= count)
+      devices[n - 1] = {info.portName().toUpper(), info.description(), true};
+  }
 #else
-  devices = presentSerialDevices().mid(0, count);
-  while (devices.size() < count)
-    devices.append(QString());
+  QStringList paths;
+  for (const QSerialPortInfo &info : ports)
+    paths.append(info.systemLocation());
+  paths = inComOrder(paths);
+  for (int n = 1; n <= count && n <= paths.size(); ++n) {
+    const auto info = std::find_if(ports.begin(), ports.end(), [&](const QSerialPortInfo &port) {
+      return port.systemLocation() == paths[n - 1];
+    });
+    devices[n - 1] = {paths[n - 1], info->description(), true};
+  }
 #endif
   return devices;
 }

@@ -65,12 +65,21 @@ SerialPort::SerialPort(QObject *parent) : QObject(parent), port_(this) {
 
 void SerialPort::setDeviceResolver(DeviceResolver resolver) { resolver_ = std::move(resolver); }
 
-QStringList SerialPort::devicesForComNumbers(int count) const {
+QList<ComDevice> SerialPort::comDevices(int count) const {
   if (!resolver_)
-    return systemDevicesForComNumbers(count);
+    return systemComDevices(count);
+  QList<ComDevice> devices;
+  for (int n = 1; n <= count; ++n) {
+    const QString device = (*resolver_)(n);
+    devices.append({device, {}, !device.isEmpty()});
+  }
+  return devices;
+}
+
+QStringList SerialPort::devicesForComNumbers(int count) const {
   QStringList devices;
-  for (int n = 1; n <= count; ++n)
-    devices.append((*resolver_)(n));
+  for (const ComDevice &com : comDevices(count))
+    devices.append(com.device);
   return devices;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "device/failure.h"
+#include "serial/devicemap.h"
 #include "serial/linesettings.h"
 
 #include <QObject>
@@ -36,6 +37,8 @@ public:
   // Tests put a pseudo-terminal behind a COM number with this; without it the system's
   // devices are used.
   void setDeviceResolver(DeviceResolver resolver);
+  // The devices behind COM1 to COM<count>, from one scan of the system.
+  QList<ComDevice> comDevices(int count) const;
   // The devices behind COM1 to COM<count>, an empty string where there is none.
   QStringList devicesForComNumbers(int count) const;
 

@@ -42,6 +42,8 @@ private:
   void Command5_Click();
   void Command2_Click();
   void Combo1_DropDown();
+  void Combo1_Highlighted(int index);
+  void Combo1_ToolTip(const QPoint &globalPosition);
   void MSComm1_OnComm();
   void MSComm1_StrayDropped(const QByteArray &bytes);
   void MSComm1_Failed(const Failure &failure);

@@ -2,6 +2,7 @@
 #include "support/boxes.h"
 #include "support/pty.h"
 #include "window/form1.h"
+#include "window/portcombobox.h"
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -156,6 +157,7 @@ void TestCommands::portListNamesTheDevicesWhenOpened() {
   QCOMPARE(ports->itemData(2, Qt::ToolTipRole).toString(), bench.device.path());
   QVERIFY(ports->itemData(1, Qt::ToolTipRole).toString().contains(QLatin1String("no device")));
   ports->hidePopup();
+  QVERIFY(deviceTips({{}, {}}).at(1).contains(QLatin1String("No serial device found")));
 }
 
 void TestCommands::addressFrames_data() {
