@@ -11,20 +11,17 @@
 namespace {
 
 QPalette darkTheme() {
+  const std::pair<QPalette::ColorRole, const char *> colours[] = {
+      {QPalette::Window, "#353535"},    {QPalette::WindowText, "#eeeeee"},
+      {QPalette::Base, "#3d3d3d"},      {QPalette::Text, "#eeeeee"},
+      {QPalette::Button, "#454545"},    {QPalette::ButtonText, "#eeeeee"},
+      {QPalette::Highlight, "#12608a"}, {QPalette::HighlightedText, "#ffffff"},
+      {QPalette::Light, "#505050"},     {QPalette::Midlight, "#474747"},
+      {QPalette::Mid, "#2b2b2b"},       {QPalette::Dark, "#202020"},
+      {QPalette::Shadow, "#101010"}};
   QPalette dark;
-  dark.setColor(QPalette::Window, QColor("#353535"));
-  dark.setColor(QPalette::WindowText, QColor("#eeeeee"));
-  dark.setColor(QPalette::Base, QColor("#3d3d3d"));
-  dark.setColor(QPalette::Text, QColor("#eeeeee"));
-  dark.setColor(QPalette::Button, QColor("#454545"));
-  dark.setColor(QPalette::ButtonText, QColor("#eeeeee"));
-  dark.setColor(QPalette::Highlight, QColor("#12608a"));
-  dark.setColor(QPalette::HighlightedText, QColor("#ffffff"));
-  dark.setColor(QPalette::Light, QColor("#505050"));
-  dark.setColor(QPalette::Midlight, QColor("#474747"));
-  dark.setColor(QPalette::Mid, QColor("#2b2b2b"));
-  dark.setColor(QPalette::Dark, QColor("#202020"));
-  dark.setColor(QPalette::Shadow, QColor("#101010"));
+  for (const auto &[role, colour] : colours)
+    dark.setColor(role, QColor(colour));
   for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
     dark.setColor(QPalette::Disabled, role, QColor("#6a6a6a"));
   return dark;
