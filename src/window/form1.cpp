@@ -5,8 +5,8 @@
 #include "serial/openport.h"
 #include "serial/serialport.h"
 #include "ui_form1.h"
+#include "window/appearance.h"
 #include "window/messagebox.h"
-#include "window/readability.h"
 #include "window/startup.h"
 
 #include <QAbstractItemView>
@@ -16,48 +16,7 @@
 #include <QTimer>
 #include <QToolTip>
 
-#ifdef Q_OS_WIN
-#include <windows.h>
-#endif
-
 namespace {
-
-// The captions are drawn in the Song face; AR PL UMing is the usual stand-in where SimSun is
-// not installed. Each list starts with the face its platform has: resolving a font whose first
-// family is missing makes fontconfig search for stand-ins, a cost paid at every start-up.
-#ifdef Q_OS_WIN
-const QStringList songFaces{QStringLiteral("SimSun"), QStringLiteral("宋体"),
-                            QStringLiteral("AR PL UMing CN")};
-// Fixedsys is a bitmap font only Windows has; any fixed-pitch face keeps the code columns.
-const QStringList fixedFaces{QStringLiteral("Fixedsys"), QStringLiteral("DejaVu Sans Mono"),
-                             QStringLiteral("AR PL UMing CN")};
-#else
-const QStringList songFaces{QStringLiteral("AR PL UMing CN"), QStringLiteral("SimSun"),
-                            QStringLiteral("宋体")};
-const QStringList fixedFaces{QStringLiteral("DejaVu Sans Mono"), QStringLiteral("AR PL UMing CN")};
-#endif
-
-QFont faceFont(const QStringList &families, int pointSize, QFont::Weight weight) {
-  QFont f;
-  f.setFamilies(families);
-  f.setPointSize(pointSize);
-  f.setWeight(weight);
-  // Full hinting snaps the thin strokes of the Song face to the pixel grid: greyed captions
-  // such as "enable start-password" read clearly at 100 % and 150 %, where unhinted they blur.
-  f.setHintingPreference(QFont::PreferFullHinting);
-  return f;
-}
-
-// The entry boxes draw their text in the colour of an active title bar where the platform
-// has one, and in the palette's highlight colour elsewhere.
-QColor entryTextColour(const QPalette &palette) {
-#ifdef Q_OS_WIN
-  const COLORREF c = GetSysColor(COLOR_ACTIVECAPTION);
-  return QColor(GetRValue(c), GetGValue(c), GetBValue(c));
-#else
-  return palette.color(QPalette::Active, QPalette::Highlight);
-#endif
-}
 
 void fill(QComboBox *box, const QStringList &items) {
   const QString designText = box->currentText();
@@ -76,7 +35,7 @@ Form1::Form1(QWidget *parent)
   comm_->setObjectName(QStringLiteral("MSComm1"));
   // Set before the controls exist, so that they are created and laid out in the Song face
   // once instead of in the default face first.
-  setFont(faceFont(songFaces, 9, QFont::Normal));
+  setFont(songFont(9, QFont::Normal));
   ui->setupUi(this);
   setFixedSize(size());
   applyFonts();
@@ -88,38 +47,18 @@ Form1::Form1(QWidget *parent)
 Form1::~Form1() = default;
 
 void Form1::applyFonts() {
-  ui->Text1->setFont(faceFont(songFaces, 24, QFont::Bold));
+  ui->Text1->setFont(songFont(24, QFont::Bold));
   // The described face has 8-pixel columns, so the box shows a whole code; a wider stand-in
   // would scroll the start of a long code out of sight.
-  ui->Text2->setFont(fittingColumns(faceFont(fixedFaces, 12, QFont::Normal), ui->Text2->maxLength(),
-                                    textAreaWidth(*ui->Text2)));
+  ui->Text2->setFont(
+      fittingColumns(fixedPitchFont(12), ui->Text2->maxLength(), textAreaWidth(*ui->Text2)));
 }
 
-// The theme's colours, except where they would not read: greyed captions get enough contrast
-// to be read, and the entry boxes keep their described text colour only where it reads on
-// their background.
 void Form1::applyPalette() {
   const QScopedValueRollback applying(applyingPalette_, true);
-  QPalette palette = QApplication::palette(this);
-  const std::pair<QPalette::ColorRole, QPalette::ColorRole> textOn[] = {
-      {QPalette::ButtonText, QPalette::Button},
-      {QPalette::WindowText, QPalette::Window},
-      {QPalette::Text, QPalette::Base}};
-  for (const auto &[text, background] : textOn)
-    palette.setColor(QPalette::Disabled, text,
-                     readableDisabled(palette.color(QPalette::Disabled, text),
-                                      palette.color(QPalette::Disabled, background),
-                                      palette.color(QPalette::Active, text)));
-  setPalette(palette);
-  for (QLineEdit *entry : {ui->Text1, ui->Text2}) {
-    QPalette entryPalette = palette;
-    for (const auto group : {QPalette::Active, QPalette::Inactive})
-      entryPalette.setColor(group, QPalette::Text,
-                            readableOr(entryTextColour(palette),
-                                       palette.color(group, QPalette::Base),
-                                       palette.color(group, QPalette::Text)));
-    entry->setPalette(entryPalette);
-  }
+  setPalette(readablePalette(QApplication::palette(this)));
+  for (QLineEdit *entry : {ui->Text1, ui->Text2})
+    entry->setPalette(entryPalette(palette()));
 }
 
 void Form1::connectHandlers() {

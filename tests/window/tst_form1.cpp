@@ -1,7 +1,7 @@
 #include "support/boxes.h"
 #include "window/form1.h"
 #include "window/messagebox.h"
-#include "window/readability.h"
+#include "window/appearance.h"
 #include "window/wrapbutton.h"
 
 #include <QAccessible>
@@ -284,7 +284,8 @@ void TestForm1::boxTextCanBeSelectedAndCopied() {
   QTimer atTheBox;
   connect(&atTheBox, &QTimer::timeout, this, [&] {
     auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-    if (!box)
+    // Ctrl+C is the box's shortcut, so it only reaches it once the box is the active window.
+    if (!box || !box->isActiveWindow())
       return;
     auto *label = box->findChild<QLabel *>("qt_msgbox_label");
     QVERIFY(label->textInteractionFlags() & Qt::TextSelectableByMouse);

@@ -2,10 +2,22 @@
 
 #include <QColor>
 #include <QFont>
+#include <QPalette>
 
 class QLineEdit;
 
-// Colours and sizes chosen so that what the window shows can be read on any theme.
+// The window's faces and colours, chosen so that what it shows can be read on any theme.
+
+// The Song face of the captions and the address box, or its usual stand-in.
+QFont songFont(int pointSize, QFont::Weight weight);
+// The fixed-pitch face of the user code box.
+QFont fixedPitchFont(int pointSize);
+
+// The theme, with greyed captions made readable (see readableDisabled).
+QPalette readablePalette(QPalette theme);
+// The palette of an entry box: its text in the described colour (the active title bar's on
+// Windows, the highlight elsewhere) where that reads on the box, the theme's text otherwise.
+QPalette entryPalette(QPalette palette);
 
 // The contrast ratio of two colours as WCAG 2 defines it: 1 (the same) to 21 (black on white).
 double contrastRatio(const QColor &a, const QColor &b);

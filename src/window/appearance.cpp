@@ -1,0 +1,138 @@
+#include "window/appearance.h"
+
+#include <QFontInfo>
+#include <QFontMetrics>
+#include <QLineEdit>
+#include <QStyle>
+#include <cmath>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
+namespace {
+
+constexpr double textContrast = 4.5;
+constexpr double disabledContrast = 3.0;
+
+double relativeLuminance(const QColor &colour) {
+  const auto linear = [](double channel) {
+    return channel <= 0.04045 ? channel / 12.92 : std::pow((channel + 0.055) / 1.055, 2.4);
+  };
+  const QColor rgb = colour.toRgb();
+  return 0.2126 * linear(rgb.redF()) + 0.7152 * linear(rgb.greenF()) + 0.0722 * linear(rgb.blueF());
+}
+
+QColor mixed(const QColor &from, const QColor &to, double share) {
+  const QColor a = from.toRgb();
+  const QColor b = to.toRgb();
+  return QColor::fromRgbF(float(a.redF() + (b.redF() - a.redF()) * share),
+                          float(a.greenF() + (b.greenF() - a.greenF()) * share),
+                          float(a.blueF() + (b.blueF() - a.blueF()) * share));
+}
+
+// The captions are drawn in the Song face; AR PL UMing is the usual stand-in where SimSun is
+// not installed. Each list starts with the face its platform has: resolving a font whose first
+// family is missing makes fontconfig search for stand-ins, a cost paid at every start-up.
+#ifdef Q_OS_WIN
+const QStringList songFaces{QStringLiteral("SimSun"), QStringLiteral("宋体"),
+                            QStringLiteral("AR PL UMing CN")};
+// Fixedsys is a bitmap font only Windows has; any fixed-pitch face keeps the code columns.
+const QStringList fixedFaces{QStringLiteral("Fixedsys"), QStringLiteral("DejaVu Sans Mono"),
+                             QStringLiteral("AR PL UMing CN")};
+#else
+const QStringList songFaces{QStringLiteral("AR PL UMing CN"), QStringLiteral("SimSun"),
+                            QStringLiteral("宋体")};
+const QStringList fixedFaces{QStringLiteral("DejaVu Sans Mono"), QStringLiteral("AR PL UMing CN")};
+#endif
+
+QFont faceFont(const QStringList &families, int pointSize, QFont::Weight weight) {
+  QFont f;
+  f.setFamilies(families);
+  f.setPointSize(pointSize);
+  f.setWeight(weight);
+  // Full hinting snaps the thin strokes of the Song face to the pixel grid: greyed captions
+  // such as "enable start-password" read clearly at 100 % and 150 %, where unhinted they blur.
+  f.setHintingPreference(QFont::PreferFullHinting);
+  return f;
+}
+
+// The entry boxes draw their text in the colour of an active title bar where the platform
+// has one, and in the palette's highlight colour elsewhere.
+QColor entryTextColour(const QPalette &palette) {
+#ifdef Q_OS_WIN
+  const COLORREF c = GetSysColor(COLOR_ACTIVECAPTION);
+  return QColor(GetRValue(c), GetGValue(c), GetBValue(c));
+#else
+  return palette.color(QPalette::Active, QPalette::Highlight);
+#endif
+}
+
+} // namespace
+
+double contrastRatio(const QColor &a, const QColor &b) {
+  const double la = relativeLuminance(a);
+  const double lb = relativeLuminance(b);
+  return (qMax(la, lb) + 0.05) / (qMin(la, lb) + 0.05);
+}
+
+QColor readableOr(const QColor &preferred, const QColor &background, const QColor &fallback) {
+  return contrastRatio(preferred, background) >= textContrast ? preferred : fallback;
+}
+
+QColor readableDisabled(const QColor &disabled, const QColor &background, const QColor &enabled) {
+  constexpr int steps = 20;
+  for (int step = 0; step < steps; ++step) {
+    const QColor candidate = mixed(disabled, enabled, double(step) / steps);
+    if (contrastRatio(candidate, background) >= disabledContrast)
+      return candidate;
+  }
+  return enabled;
+}
+
+QFont fittingColumns(QFont font, int columns, int width) {
+  const QString line(columns, QLatin1Char('W'));
+  for (int pixels = QFontInfo(font).pixelSize(); pixels > 1; --pixels) {
+    font.setPixelSize(pixels);
+    if (QFontMetrics(font).horizontalAdvance(line) <= width)
+      break;
+  }
+  return font;
+}
+
+int textAreaWidth(const QLineEdit &edit) {
+  const int frame = edit.style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, &edit);
+  // A line edit keeps 2 pixels inside its frame on either side and needs 1 for the caret.
+  constexpr int innerMargin = 2;
+  constexpr int caret = 1;
+  const QMargins text = edit.textMargins();
+  return edit.width() - 2 * (frame + innerMargin) - text.left() - text.right() - caret;
+}
+
+QFont songFont(int pointSize, QFont::Weight weight) {
+  return faceFont(songFaces, pointSize, weight);
+}
+
+QFont fixedPitchFont(int pointSize) { return faceFont(fixedFaces, pointSize, QFont::Normal); }
+
+QPalette readablePalette(QPalette theme) {
+  const std::pair<QPalette::ColorRole, QPalette::ColorRole> textOn[] = {
+      {QPalette::ButtonText, QPalette::Button},
+      {QPalette::WindowText, QPalette::Window},
+      {QPalette::Text, QPalette::Base}};
+  for (const auto &[text, background] : textOn)
+    theme.setColor(QPalette::Disabled, text,
+                   readableDisabled(theme.color(QPalette::Disabled, text),
+                                    theme.color(QPalette::Disabled, background),
+                                    theme.color(QPalette::Active, text)));
+  return theme;
+}
+
+QPalette entryPalette(QPalette palette) {
+  const QColor described = entryTextColour(palette);
+  for (const auto group : {QPalette::Active, QPalette::Inactive})
+    palette.setColor(group, QPalette::Text,
+                     readableOr(described, palette.color(group, QPalette::Base),
+                                palette.color(group, QPalette::Text)));
+  return palette;
+}
