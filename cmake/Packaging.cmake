@@ -17,7 +17,7 @@ or the password reset; each reply of the device is shown in a message box.")
 set(CPACK_PACKAGE_INSTALL_DIRECTORY qelnor-setup)
 set(CPACK_STRIP_FILES ON)
 
-if(WIN32)
+if(WIN32 AND NOT CMAKE_CROSSCOMPILING)
   # windeployqt comes with Qt. It copies the Qt DLLs the program needs, the platform plugin and
   # the compiler's runtime next to the installed program, choosing debug or release DLLs by
   # looking at the program.
@@ -31,6 +31,8 @@ if(WIN32)
       COMMAND_ERROR_IS_FATAL ANY)
   ")
   set(CPACK_GENERATOR ZIP)
+elseif(WIN32)
+  # A cross build from Linux has no windeployqt: windows.sh deploys and packs the program.
 else()
   # Qt comes from the system's packages. The $ORIGIN search path that qt_standard_project_setup()
   # gives installed programs, for Qt libraries shipped beside them, would only let stray

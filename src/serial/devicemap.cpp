@@ -49,3 +49,19 @@ QStringList systemDevicesForComNumbers(int count) {
 #endif
   return devices;
 }
+
+#ifdef Q_OS_WIN
+QStringList comPortDescriptions(int count) {
+  static const QRegularExpression comName(
+      QRegularExpression::anchoredPattern(QStringLiteral(R"(COM([1-9]\d*))")),
+      QRegularExpression::CaseInsensitiveOption);
+  QStringList descriptions(count);
+  for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
+    const auto match = comName.match(info.portName());
+    const qint64 number = match.hasMatch() ? match.captured(1).toLongLong() : 0;
+    if (number >= 1 && number <= count)
+      descriptions[number - 1] = info.description();
+  }
+  return descriptions;
+}
+#endif

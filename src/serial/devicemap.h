@@ -18,3 +18,10 @@ QStringList presentSerialDevices();
 
 // Sorts device paths into the order above; pure, so the order can be checked anywhere.
 QStringList inComOrder(QStringList devicePaths);
+
+#ifdef Q_OS_WIN
+// The system's description of the device behind each of COM1 to COM<count> (a USB adapter's
+// name, say), an empty string where there is no such port or it has no description. COMn is
+// the system's own name on Windows, so the description is what tells the ports apart.
+QStringList comPortDescriptions(int count);
+#endif

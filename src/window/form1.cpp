@@ -2,6 +2,7 @@
 
 #include "device/frames.h"
 #include "device/replytext.h"
+#include "serial/devicemap.h"
 #include "serial/openport.h"
 #include "serial/serialport.h"
 #include "ui_form1.h"
@@ -47,6 +48,7 @@ QFont faceFont(const QStringList &families, int pointSize, QFont::Weight weight)
 // has one, and in the palette's highlight colour elsewhere.
 QColor entryTextColour(const QPalette &palette) {
 #ifdef Q_OS_WIN
+  Q_UNUSED(palette);
   const COLORREF c = GetSysColor(COLOR_ACTIVECAPTION);
   return QColor(GetRValue(c), GetGValue(c), GetBValue(c));
 #else
@@ -161,7 +163,11 @@ void Form1::Command2_Click() {
 }
 
 void Form1::Combo1_DropDown() {
+#ifdef Q_OS_WIN
+  const QStringList devices = comPortDescriptions(ui->Combo1->count());
+#else
   const QStringList devices = comm_->devicesForComNumbers(ui->Combo1->count());
+#endif
   for (int i = 0; i < devices.size(); ++i)
     ui->Combo1->setItemData(i, devices[i].isEmpty() ? tr("没有设备 no device") : devices[i],
                             Qt::ToolTipRole);
