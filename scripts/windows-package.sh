@@ -59,8 +59,8 @@ find "$app" \( -name '*.exe' -o -name '*.dll' \) -exec $triple-strip --strip-unn
 # that Qt's own DLLs carry.
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
-base_archive=$(ls "$sources"/qt6-base_*.orig.tar.xz "$sources"/qtbase-everywhere-src-*.tar.xz \
-  2>/dev/null | head -n1)
+base_archive=$(find "$sources" -maxdepth 1 \( -name 'qt6-base_*.orig.tar.xz' -o \
+  -name 'qtbase-everywhere-src-*.tar.xz' \) | head -n1)
 third_party=(blake2 double-conversion easing freetype harfbuzz-ng icc libjpeg libpng md4c pcre2
   rfc6234 sha3 tinycbor zlib)
 tar -xJf "$base_archive" -C "$tmp" --wildcards '*/LICENSES/LGPL-3.0-only.txt' \

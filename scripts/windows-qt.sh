@@ -16,11 +16,12 @@ jobs=${QELNOR_JOBS:-2}
 # Debian's own Qt $qt_version provides moc, rcc and uic for the host side of the build.
 host_flags=(-DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake)
 # Only what the program and its tests use: Core, Gui, Widgets, Test, and the windows platform
-# and style plugins. Debian's source archive lacks wintab.h, hence no tablet events. Direct2D
-# stays on: in 6.4 the windows platform plugin needs the DirectWrite font database that Gui
-# only builds along with it.
+# and style plugins. OpenGL goes through INPUT_opengl: FEATURE_opengl=OFF alone leaves dynamic
+# OpenGL on, whose code the windows platform plugin then fails to compile. Debian's source
+# archive lacks wintab.h, hence no tablet events. Direct2D stays on: in 6.4 the windows
+# platform plugin needs the DirectWrite font database that Gui only builds along with it.
 qt_flags=(-DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=ON -DQT_BUILD_EXAMPLES=OFF
-  -DQT_BUILD_TESTS=OFF -DFEATURE_pkg_config=OFF -DFEATURE_icu=OFF -DFEATURE_opengl=OFF
+  -DQT_BUILD_TESTS=OFF -DFEATURE_pkg_config=OFF -DFEATURE_icu=OFF -DINPUT_opengl=no
   -DFEATURE_vulkan=OFF -DFEATURE_dbus=OFF -DFEATURE_network=OFF -DFEATURE_sql=OFF
   -DFEATURE_xml=OFF -DFEATURE_concurrent=OFF -DFEATURE_printsupport=OFF
   -DFEATURE_tabletevent=OFF -DFEATURE_testlib=ON -DFEATURE_widgets=ON)
