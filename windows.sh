@@ -10,7 +10,7 @@ export QT_SOURCES=${QT_SOURCES:-$root/../shared/qt-sources}
 
 "$root/scripts/need-packages.sh" cmake ninja-build qt6-base-dev qt6-base-dev-tools mingw-w64 \
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix nsis zip unzip wine wine64 xvfb xauth \
-  xdotool x11-apps netpbm python3 fonts-arphic-uming fonts-dejavu-core
+  xdotool xclip x11-apps netpbm python3 fonts-arphic-uming fonts-dejavu-core
 
 qt=$("$root/scripts/windows-qt.sh" | tail -n1)
 "$root/scripts/windows-package.sh" "$qt"

@@ -88,8 +88,9 @@ patches=$(ls "$root"/scripts/qt-patches/*.patch 2>/dev/null || true)
   echo
   echo "Built from these source archives:"
   echo "  $(basename "$base_archive") (Debian 12: apt-get source qt6-base;"
-  echo "    https://deb.debian.org/debian/pool/main/q/qt6-base/), the same code as"
-  echo "    qtbase-everywhere-src-6.4.2.tar.xz at https://download.qt.io/archive/qt/6.4/6.4.2/submodules/"
+  echo "    https://deb.debian.org/debian/pool/main/q/qt6-base/), Debian's repack of"
+  echo "    qtbase-everywhere-src-6.4.2.tar.xz (https://download.qt.io/archive/qt/6.4/6.4.2/submodules/)"
+  echo "    with a few bundled third-party files left out"
   echo "  qtserialport-6.4.2.tar.xz (https://download.qt.io/archive/qt/6.4/6.4.2/submodules/)"
   if [ -n "$patches" ]; then
     echo "with these patches, shipped in the program's source under scripts/qt-patches:"
