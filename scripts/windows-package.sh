@@ -17,6 +17,12 @@ app="$out/$name"
 runtime_dirs=("$(dirname "$($triple-g++-posix -print-file-name=libstdc++-6.dll)")"
   "$(dirname "$($triple-g++-posix -print-file-name=libwinpthread-1.dll)")")
 
+# A build made against another Qt (another cache key) starts afresh: CMake would keep using
+# the Qt it found first.
+if [ -f "$build/CMakeCache.txt" ] &&
+  ! grep -qx "QELNOR_QT_PREFIX:[A-Z]*=$qt" "$build/CMakeCache.txt"; then
+  rm -rf "$build"
+fi
 # The build: warnings are errors here as everywhere (CMakeLists.txt adds -Werror).
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -DQELNOR_QT_PREFIX="$qt" \
