@@ -101,8 +101,6 @@ pty=$(head -n1 "$work/pty")
 wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d "$pty" /f >/dev/null 2>&1
 wineserver -w
 
-user_code=中文
-
 (cd "$installed" && exec wine ./qelnor-setup.exe >"$work/program.log" 2>&1) &
 program=$!
 started+=("$program")
@@ -167,6 +165,7 @@ count_is 1 || fail "opening COM1 (a message box came up)"
 ok "COM1 opened at the window's start-up settings"
 enter $((104 + 28)) $((8 + 20)) 42
 expect_frame $((168 + 32)) $((8 + 20)) "49 44 34 32 0d" "address 42"
+user_code=中文
 enter $((88 + 132)) $((80 + 11)) "$user_code"
 expect_frame $((368 + 32)) $((72 + 20)) "2a 40 2d d6 d0 ce c4 0d" "GBK user code $user_code"
 expect_frame $((160 + 60)) $((120 + 20)) \

@@ -24,12 +24,13 @@ if [ -f "$build/CMakeCache.txt" ] &&
   rm -rf "$build"
 fi
 # The build: warnings are errors here as everywhere (CMakeLists.txt adds -Werror).
+mkdir -p "$root/dist"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -DQELNOR_QT_PREFIX="$qt" \
   -DCMAKE_PREFIX_PATH="$qt" -DQT_HOST_PATH=/usr \
   -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake -DQELNOR_WINDOWS_DEVICE_TESTS=ON \
-  >"$build.configure.log" 2>&1 || {
-  cat "$build.configure.log"
+  >"$out.configure.log" 2>&1 || {
+  cat "$out.configure.log"
   exit 1
 }
 cmake --build "$build" --parallel 2 --target qelnor-setup tst_frames tst_address tst_replytext
