@@ -68,6 +68,7 @@ tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 base_archive=$(find "$sources" -maxdepth 1 \( -name 'qt6-base_*.orig.tar.xz' -o \
   -name 'qtbase-everywhere-src-*.tar.xz' \) | head -n1)
+serial_archive=$(find "$sources" -maxdepth 1 -name 'qtserialport-*.tar.xz' | head -n1)
 third_party=(blake2 double-conversion easing freetype harfbuzz-ng icc libjpeg libpng md4c pcre2
   rfc6234 sha3 tinycbor zlib)
 tar -xJf "$base_archive" -C "$tmp" --wildcards '*/LICENSES/LGPL-3.0-only.txt' \
@@ -98,7 +99,9 @@ patches=$(ls "$root"/scripts/qt-patches/*.patch 2>/dev/null || true)
   echo "    https://deb.debian.org/debian/pool/main/q/qt6-base/), Debian's repack of"
   echo "    qtbase-everywhere-src-6.4.2.tar.xz (https://download.qt.io/archive/qt/6.4/6.4.2/submodules/)"
   echo "    with a few bundled third-party files left out"
-  echo "  qtserialport-6.4.2.tar.xz (https://download.qt.io/archive/qt/6.4/6.4.2/submodules/)"
+  echo "  $(basename "$serial_archive") (Qt Serial Port 6.4.2: the v6.4.2 tag of"
+  echo "    https://code.qt.io/qt/qtserialport.git, released as qtserialport-everywhere-src-6.4.2.tar.xz"
+  echo "    at https://download.qt.io/archive/qt/6.4/6.4.2/submodules/)"
   if [ -n "$patches" ]; then
     echo "with these patches, shipped in the program's source under scripts/qt-patches:"
     for p in $patches; do echo "  $(basename "$p")"; done

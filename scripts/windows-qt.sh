@@ -30,15 +30,19 @@ base_archive=
 for name in qt6-base_$qt_version+dfsg.orig.tar.xz qtbase-everywhere-src-$qt_version.tar.xz; do
   [ -f "$sources/$name" ] && base_archive="$sources/$name" && break
 done
-serial_archive="$sources/qtserialport-$qt_version.tar.xz"
-if [ -z "$base_archive" ] || [ ! -f "$serial_archive" ]; then
+serial_archive=
+for name in qtserialport-$qt_version.tar.xz qtserialport-everywhere-src-$qt_version.tar.xz; do
+  [ -f "$sources/$name" ] && serial_archive="$sources/$name" && break
+done
+if [ -z "$base_archive" ] || [ -z "$serial_archive" ]; then
   cat >&2 <<MSG
 The Qt $qt_version source archives are missing from $sources
 (set QT_SOURCES to the folder that holds them). Needed:
   qt6-base_$qt_version+dfsg.orig.tar.xz  (Debian 12: apt-get source qt6-base), or
   qtbase-everywhere-src-$qt_version.tar.xz  (https://download.qt.io/archive/qt/6.4/$qt_version/submodules/)
-  qtserialport-$qt_version.tar.xz  (same Qt archive folder, or the v$qt_version tag of
-                                   https://code.qt.io/qt/qtserialport.git)
+  qtserialport-$qt_version.tar.xz  (an archive of the v$qt_version tag of
+                                   https://code.qt.io/qt/qtserialport.git), or
+  qtserialport-everywhere-src-$qt_version.tar.xz  (the same Qt archive folder)
 MSG
   exit 1
 fi
