@@ -30,7 +30,7 @@ the same commands from scripts and prints the replies.")
 set(CPACK_PACKAGE_INSTALL_DIRECTORY qelnor-setup)
 set(CPACK_STRIP_FILES ON)
 
-if(WIN32)
+if(WIN32 AND NOT CMAKE_CROSSCOMPILING)
   # windeployqt comes with Qt. It copies the Qt DLLs the program needs, the platform plugin and
   # the compiler's runtime next to the installed program, choosing debug or release DLLs by
   # looking at the program.
@@ -44,6 +44,8 @@ if(WIN32)
       COMMAND_ERROR_IS_FATAL ANY)
   ")
   set(CPACK_GENERATOR ZIP)
+elseif(WIN32)
+  # A cross build from Linux has no windeployqt: windows.sh deploys and packs the program.
 else()
   # Qt comes from the system's packages. The $ORIGIN search path that qt_standard_project_setup()
   # gives installed programs, for Qt libraries shipped beside them, would only let stray

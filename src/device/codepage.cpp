@@ -1,23 +1,96 @@
 #include "device/codepage.h"
 
+#ifdef Q_OS_WIN
+#include <qt_windows.h>
+#else
 #include <QStringDecoder>
 #include <QStringEncoder>
+#endif
 
 namespace {
 
+bool simulatedMissing = false;
+
+#ifdef Q_OS_WIN
+
+constexpr UINT codePage = 936;
+
+bool converterPresent() { return IsValidCodePage(codePage) != 0; }
+
+// WC_NO_BEST_FIT_CHARS stops "ÿ" going out as "y"; a character with no place at all comes out
+// as the default character, which usedDefault reports.
+std::optional<QByteArray> encoded(QStringView text) {
+  if (text.isEmpty())
+    return QByteArray();
+  const auto *wide = reinterpret_cast<LPCWCH>(text.utf16());
+  const int length = static_cast<int>(text.size());
+  BOOL usedDefault = FALSE;
+  const int size = WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, wide, length, nullptr, 0,
+                                       nullptr, &usedDefault);
+  if (size <= 0 || usedDefault)
+    return std::nullopt;
+  QByteArray bytes(size, Qt::Uninitialized);
+  if (WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, wide, length, bytes.data(), size, nullptr,
+                          &usedDefault) != size ||
+      usedDefault)
+    return std::nullopt;
+  return bytes;
+}
+
+// MB_ERR_INVALID_CHARS refuses a byte sequence that is no character instead of putting in U+FFFD.
+std::optional<QString> decoded(QByteArrayView bytes) {
+  if (bytes.isEmpty())
+    return QString();
+  const int length = static_cast<int>(bytes.size());
+  const int size =
+      MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes.data(), length, nullptr, 0);
+  if (size <= 0)
+    return std::nullopt;
+  QString text(size, Qt::Uninitialized);
+  if (MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes.data(), length,
+                          reinterpret_cast<LPWSTR>(text.data()), size) != size)
+    return std::nullopt;
+  return text;
+}
+
+#else
+
 constexpr auto gbk = "GBK";
 
-// A character only counts as held when it comes back unchanged from a round trip: ICU reports
-// every character it cannot map, but converters built on the Windows API may quietly put in a
-// "best fit" look-alike, which would change the operator's code without a word.
-std::optional<QByteArray> roundTripped(QStringView text) {
+bool converterPresent() {
+  static const bool present = QStringEncoder(gbk).isValid();
+  return present;
+}
+
+std::optional<QByteArray> encoded(QStringView text) {
   QStringEncoder encoder(gbk, QStringConverter::Flag::Stateless);
   const QByteArray bytes = encoder.encode(text);
   if (encoder.hasError())
     return std::nullopt;
+  return bytes;
+}
+
+std::optional<QString> decoded(QByteArrayView bytes) {
   QStringDecoder decoder(gbk, QStringConverter::Flag::Stateless);
-  const QString back = decoder.decode(bytes);
-  if (decoder.hasError() || back != text)
+  const QString text = decoder.decode(bytes);
+  if (decoder.hasError())
+    return std::nullopt;
+  return text;
+}
+
+#endif
+
+// A character only counts as held when it comes back unchanged from a round trip: a converter
+// may quietly put in a look-alike or a substitute instead of reporting it, which would change
+// the operator's code without a word.
+std::optional<QByteArray> roundTripped(QStringView text) {
+  if (!codePage936Available())
+    return std::nullopt;
+  const auto bytes = encoded(text);
+  if (!bytes)
+    return std::nullopt;
+  const auto back = decoded(*bytes);
+  if (!back || *back != text)
     return std::nullopt;
   return bytes;
 }
@@ -36,6 +109,10 @@ template <typename Visit> bool allCodePoints(QStringView text, Visit visit) {
 
 } // namespace
 
+bool codePage936Available() { return !simulatedMissing && converterPresent(); }
+
+void simulateMissingCodePage936(bool missing) { simulatedMissing = missing; }
+
 QString firstCharOutsideCodePage936(QStringView text) {
   QString found;
   allCodePoints(text, [&found](QStringView character) {
@@ -53,10 +130,11 @@ QString firstCharOutsideCodePage936(QStringView text) {
 std::optional<QByteArray> toCodePage936(QStringView text) { return roundTripped(text); }
 
 std::optional<QString> charFromCodePage936Pair(char lead, char trail) {
-  const char pair[] = {lead, trail};
-  QStringDecoder decoder(gbk, QStringConverter::Flag::Stateless);
-  const QString decoded = decoder.decode(QByteArrayView(pair, 2));
-  if (decoder.hasError() || decoded.size() != 1 || decoded[0] == QChar::ReplacementCharacter)
+  if (!codePage936Available())
     return std::nullopt;
-  return decoded;
+  const char pair[] = {lead, trail};
+  const auto character = decoded(QByteArrayView(pair, 2));
+  if (!character || character->size() != 1 || (*character)[0] == QChar::ReplacementCharacter)
+    return std::nullopt;
+  return character;
 }

@@ -5,15 +5,24 @@
 #include <optional>
 
 // Text on the wire is code page 936 (GBK) whatever the locale of the machine, because that
-// is what the devices speak.
+// is what the devices speak. Windows converts with its own code page 936; elsewhere ICU's GBK
+// converter does, which a Qt built without ICU lacks.
+
+// Whether this system can convert code page 936 at all. Without a converter every function
+// below refuses: no bytes, no characters.
+bool codePage936Available();
 
 // The bytes of text in code page 936, or nothing when some character has no place in it.
 std::optional<QByteArray> toCodePage936(QStringView text);
 
 // The first character (a whole code point) that code page 936 cannot hold, or an empty
-// string when every character fits.
+// string when every character fits. ASCII always fits.
 QString firstCharOutsideCodePage936(QStringView text);
 
 // One character from a code page 936 double-byte pair, or nothing when the pair is not a
 // character of the code page.
 std::optional<QString> charFromCodePage936Pair(char lead, char trail);
+
+// For tests: makes the system's converter count as missing (true) or present again (false),
+// the state of a Qt without ICU, so that the callers' refusal can be checked anywhere.
+void simulateMissingCodePage936(bool missing);

@@ -59,6 +59,12 @@ QByteArray userCodeFrame(const QString &code) {
   const auto bytes = toCodePage936(code);
   if (!bytes) {
     const QString character = firstCharOutsideCodePage936(code);
+    // Without a converter even an all-ASCII code is refused, and no character is to blame.
+    if (!codePage936Available() || character.isEmpty())
+      throw Failure(FailureNumber::InvalidArgument,
+                    QStringLiteral("本机没有 GBK（代码页 936）转换，用户码未发送。\n"
+                                   "This system has no converter for GBK (code page 936); the "
+                                   "user code was not sent."));
     throw Failure(FailureNumber::InvalidArgument,
                   QStringLiteral("用户码中的字符“%1”(%2) 无法用 GBK 发送，未发送。\n"
                                  "The character “%1” (%2) of the user code cannot be sent in "

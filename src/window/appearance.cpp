@@ -61,6 +61,7 @@ QFont faceFont(const QStringList &families, int pointSize, QFont::Weight weight)
 // has one, and in the palette's highlight colour elsewhere.
 QColor entryTextColour(const QPalette &palette) {
 #ifdef Q_OS_WIN
+  Q_UNUSED(palette);
   const COLORREF c = GetSysColor(COLOR_ACTIVECAPTION);
   return QColor(GetRValue(c), GetGValue(c), GetBValue(c));
 #else

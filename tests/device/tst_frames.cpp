@@ -3,6 +3,7 @@
 #include "device/frames.h"
 #include "support/failures.h"
 
+#include <QScopeGuard>
 #include <QtTest>
 #include <functional>
 #include <optional>
@@ -17,6 +18,7 @@ private slots:
   void refusedUserCodes();
   void fixedFrames();
   void codePage936Pairs();
+  void missingConverter();
 };
 
 void TestFrames::userCodeFrames_data() {
@@ -83,6 +85,26 @@ void TestFrames::codePage936Pairs() {
   QCOMPARE(firstCharOutsideCodePage936(u"A中€?"), QString());
   QCOMPARE(firstCharOutsideCodePage936(u"中😀ÿ"), QStringLiteral("😀"));
   QCOMPARE(toCodePage936(u"ÿ"), std::nullopt);
+}
+
+// A Qt without ICU has no GBK converter on Linux: the user-code button once crashed on an
+// all-ASCII or empty code there. Every code is now refused with a reason, and replies keep
+// their raw bytes.
+void TestFrames::missingConverter() {
+  QVERIFY(codePage936Available());
+  simulateMissingCodePage936(true);
+  const auto present = qScopeGuard([] { simulateMissingCodePage936(false); });
+  QVERIFY(!codePage936Available());
+  for (const QString &code : {QString(), QStringLiteral("1234"), QStringLiteral("中文")}) {
+    const auto failure = failureOf([&] { userCodeFrame(code); });
+    QVERIFY2(failure, qPrintable(code));
+    QCOMPARE(failure->number(), 5);
+    QVERIFY2(failure->description().contains("no converter for GBK"),
+             qPrintable(failure->description()));
+  }
+  QCOMPARE(charFromCodePage936Pair('\xD6', '\xD0'), std::nullopt);
+  QCOMPARE(firstCharOutsideCodePage936(u"A中"), QStringLiteral("中"));
+  QCOMPARE(addressFrame("42"), QByteArray("ID42\r"));
 }
 
 QTEST_GUILESS_MAIN(TestFrames)
