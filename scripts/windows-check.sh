@@ -89,8 +89,14 @@ diff <(unzip -Z1 "$out/$name.zip" | grep -v '/$' | sed "s|^$name/||" | sort) \
 for f in LGPL-3.0-only.txt GPL-3.0-only.txt README-Qt.txt; do
   [ -f "$installed/licenses/$f" ] || fail "licenses/$f installed"
 done
+[ -f "$installed/LICENSE.txt" ] || fail "the program's licence, LICENSE.txt, installed"
 ok "silent install: program in C:\\Program Files\\QELNOR\\qelnor-setup, Start-menu entry" \
   "\"$title\", uninstaller registered, same files as the zip, licence texts"
+
+# The command-line program starts from the installed folder with the DLLs deployed there.
+cli_version=$(cd "$installed" && wine ./qelnor-cli.exe --version 2>/dev/null | tr -d '\r')
+[ "$cli_version" = "qelnor-cli $version" ] || fail "qelnor-cli --version said \"$cli_version\""
+ok "installed qelnor-cli.exe runs: \"$cli_version\""
 
 # COM1 is a pseudo-terminal whose other side stands in for the device.
 python3 "$root/scripts/pty-capture.py" "$work/wire" >"$work/pty" &

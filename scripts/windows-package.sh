@@ -33,18 +33,22 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   cat "$out.configure.log"
   exit 1
 }
-cmake --build "$build" --parallel 2 --target qelnor-setup tst_frames tst_address tst_replytext
+cmake --build "$build" --parallel 2 --target qelnor-setup qelnor-cli tst_frames tst_address \
+  tst_replytext
 
 rm -rf "$out"
 mkdir -p "$app/platforms" "$app/styles" "$app/licenses"
-cp "$build/qelnor-setup.exe" "$app/"
+cp "$build/qelnor-setup.exe" "$build/qelnor-cli.exe" "$app/"
+# The program's own licence, with Windows line ends so that Notepad shows its lines.
+sed 's/$/\r/' "$root/LICENSE" >"$app/LICENSE.txt"
 cp "$qt/plugins/platforms/qwindows.dll" "$app/platforms/"
 cp "$qt/plugins/styles/qwindowsvistastyle.dll" "$app/styles/"
 
 # Follows the DLL imports of everything in the folder: a DLL found in Qt's bin folder or
 # beside the compiler is copied, and its own imports followed; the rest are the system's.
 dll_dirs=("$qt/bin" "${runtime_dirs[@]}")
-pending=("$app/qelnor-setup.exe" "$app/platforms/qwindows.dll" "$app/styles/qwindowsvistastyle.dll")
+pending=("$app/qelnor-setup.exe" "$app/qelnor-cli.exe" "$app/platforms/qwindows.dll"
+  "$app/styles/qwindowsvistastyle.dll")
 while ((${#pending[@]})); do
   file=${pending[0]}
   pending=("${pending[@]:1}")

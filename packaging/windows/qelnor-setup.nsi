@@ -53,6 +53,8 @@ Section Uninstall
   Delete "${MENU}\卸载 Uninstall.lnk"
   RMDir "${MENU}"
   Delete "$INSTDIR\qelnor-setup.exe"
+  Delete "$INSTDIR\qelnor-cli.exe"
+  Delete "$INSTDIR\LICENSE.txt"
   Delete "$INSTDIR\*.dll"
   RMDir /r "$INSTDIR\platforms"
   RMDir /r "$INSTDIR\styles"
