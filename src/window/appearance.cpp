@@ -51,9 +51,14 @@ QFont faceFont(const QStringList &families, int pointSize, QFont::Weight weight)
   f.setFamilies(families);
   f.setPointSize(pointSize);
   f.setWeight(weight);
-  // Full hinting snaps the thin strokes of the Song face to the pixel grid: greyed captions
-  // such as "enable start-password" read clearly at 100 % and 150 %, where unhinted they blur.
+  // With FreeType, full hinting snaps the thin strokes of the Song face to the pixel grid:
+  // greyed captions such as "enable start-password" read clearly at 100 % and 150 %, where
+  // unhinted they blur. Windows' own rasteriser draws them darker unhinted.
+#ifdef Q_OS_WIN
+  f.setHintingPreference(QFont::PreferNoHinting);
+#else
   f.setHintingPreference(QFont::PreferFullHinting);
+#endif
   return f;
 }
 
