@@ -76,13 +76,6 @@ QList<ComDevice> SerialPort::comDevices(int count) const {
   return devices;
 }
 
-QStringList SerialPort::devicesForComNumbers(int count) const {
-  QStringList devices;
-  for (const ComDevice &com : comDevices(count))
-    devices.append(com.device);
-  return devices;
-}
-
 void SerialPort::setCommPort(int comNumber) {
   if (comNumber < 1)
     throw Failure(FailureNumber::InvalidPortNumber, QStringLiteral("COM%1").arg(comNumber));
@@ -113,7 +106,7 @@ QString SerialPort::tried() const { return portTried(comName(), device_); }
 
 void SerialPort::open() {
   device_ =
-      givenDevice_.isEmpty() ? devicesForComNumbers(commPort_).value(commPort_ - 1) : givenDevice_;
+      givenDevice_.isEmpty() ? comDevices(commPort_).value(commPort_ - 1).device : givenDevice_;
   if (device_.isEmpty())
     throw Failure(FailureNumber::InvalidPortNumber,
                   QStringLiteral("%1：没有对应的串口设备 no serial device is present at this "
@@ -224,17 +217,17 @@ void SerialPort::handleError(QSerialPort::SerialPortError error) {
     return;
   // A write the line could not take yet (the device reads slowly) stays in the buffer and goes
   // out when the line takes it.
-  if (writing_ && error == QSerialPort::ResourceError && !deviceHungUp(port_.handle())) {
+  const bool hungUp = deviceHungUp(port_.handle());
+  if (writing_ && error == QSerialPort::ResourceError && !hungUp) {
     port_.clearError();
     return;
   }
-  closeOnLineFault();
+  closeOnLineFault(hungUp);
 }
 
-void SerialPort::closeOnLineFault() {
-  const QString reason = deviceHungUp(port_.handle())
-                             ? QStringLiteral("设备已断开 The device was disconnected.")
-                             : port_.errorString();
+void SerialPort::closeOnLineFault(bool hungUp) {
+  const QString reason =
+      hungUp ? QStringLiteral("设备已断开 The device was disconnected.") : port_.errorString();
   // Replies that arrived whole before the fault are the operator's, whatever happens next.
   raiseReceiveEvents();
   strayTimer_.stop();

@@ -39,8 +39,6 @@ public:
   void setDeviceResolver(DeviceResolver resolver);
   // The devices behind COM1 to COM<count>, from one scan of the system.
   QList<ComDevice> comDevices(int count) const;
-  // The devices behind COM1 to COM<count>, an empty string where there is none.
-  QStringList devicesForComNumbers(int count) const;
 
   // A device opened as named, such as /dev/ttyUSB0 or a Windows port past COM15, in place of
   // the device behind the COM number.
@@ -95,7 +93,7 @@ private:
   void raiseReceiveEvents();
   void dropStrayBytes();
   void handleError(QSerialPort::SerialPortError error);
-  void closeOnLineFault();
+  void closeOnLineFault(bool hungUp);
   void open();
   QString comName() const;
   QString tried() const;
