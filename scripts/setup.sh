@@ -10,5 +10,6 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
   desktop-file-utils help2man
 
 build="$root/build"
-[ -f "$build/CMakeCache.txt" ] || cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+[ -f "$build/CMakeCache.txt" ] || cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DQELNOR_WERROR=ON >/dev/null
 cmake --build "$build" --parallel "$(nproc)"

@@ -2,6 +2,7 @@
 
 #include "device/failure.h"
 #include "serial/devicemap.h"
+#include "serial/hangupwatch.h"
 #include "serial/linesettings.h"
 
 #include <QObject>
@@ -74,6 +75,12 @@ public:
   // This port raises no send events, so 0 is the only value it takes.
   void setSThreshold(int count);
 
+  // Closing puts back at once the line settings found at opening, which would garble bytes still
+  // on their way out. This waits, at most the line time of what waits plus a margin, until they
+  // have left; a device that takes nothing for a while has stopped reading, and the rest is
+  // given up without a word. Faults met meanwhile are not reported: the port is closing.
+  void waitUntilSent();
+
   // Sends the bytes unchanged and at once. Raises PortNotOpen on a closed port, and
   // TransmitBufferFull without sending anything while more than outputBound waits.
   void Output(const QByteArray &bytes);
@@ -99,8 +106,10 @@ private:
   QString tried() const;
 
   QSerialPort port_;
+  HangUpWatch hangUpWatch_;
   QTimer strayTimer_;
   bool writing_ = false;
+  bool closing_ = false;
   std::optional<DeviceResolver> resolver_;
   QString device_;
   QString givenDevice_;
