@@ -13,8 +13,10 @@
 
 // The program's one serial port, with the operations its logic relies on under their
 // familiar names. Operations that fail raise a Failure; a fault of the line while the port is
-// open (device unplugged, cable cut, a write that failed) closes the port and is reported once
-// through Failed, after the complete reply blocks already received. A line that cannot take
+// open (the device hung up: a USB adapter pulled, a pseudo-terminal's other side closed; or a
+// write that failed) closes the port and is reported once through Failed, after the complete
+// reply blocks already received. The modem lines are not watched (Qt opens the line as local),
+// so a cable cut behind the adapter, or a device switched off, is only silence. A line that cannot take
 // bytes right now is no fault: they wait and go out in order.
 //
 // A device sends a reply block back to back. Bytes short of a block that are followed by
