@@ -35,6 +35,8 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
 }
 cmake --build "$build" --parallel 2 --target qelnor-setup qelnor-cli tst_frames tst_address \
   tst_replytext
+# The tests run with the program's DLLs (windows-check.sh), and Qt Test's, which is not shipped.
+cp "$qt/bin/Qt6Test.dll" "$build/"
 
 rm -rf "$out"
 mkdir -p "$app/platforms" "$app/styles" "$app/licenses"
