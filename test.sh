@@ -2,7 +2,7 @@
 # Installs what is missing, builds, and runs every test without a display: the suite again under
 # AddressSanitizer and UndefinedBehaviorSanitizer, a short pass of every fuzz target, then the
 # suite itself, whose summary ends the output.
-source "$(dirname "$0")/scripts/setup.sh"
+source "$(dirname "$0")/scripts/setup.sh" test
 "$root/scripts/sanitized.sh" >"$build/sanitized.log" 2>&1 || {
   cat "$build/sanitized.log"
   echo "The sanitized test run failed; its output is above."
