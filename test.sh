@@ -12,7 +12,7 @@ if ! flock -n "$lock"; then
   echo "Another ./test.sh is running in this checkout; waiting for it to end."
   flock "$lock"
 fi
-source "$here/scripts/setup.sh"
+source "$here/scripts/setup.sh" test
 "$root/scripts/sanitized.sh" >"$build/sanitized.log" 2>&1 || {
   cat "$build/sanitized.log"
   echo "The sanitized test run failed; its output is above."

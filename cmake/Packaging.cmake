@@ -84,20 +84,13 @@ else()
     qelnor_install_gzipped(${qelnor_packaging}/${program}.1 ${CMAKE_INSTALL_MANDIR}/man1)
   endfunction()
   qelnor_install_man_page(qelnor-setup)
-  # The command-line program's page is made from its --help and --version when it is built,
-  # so that the two cannot drift apart. The help is in Chinese and English: help2man reads it as
-  # UTF-8 only under a UTF-8 locale.
-  find_program(QELNOR_HELP2MAN help2man REQUIRED)
-  set(qelnor_cli_page ${PROJECT_BINARY_DIR}/cli/qelnor-cli.1)
-  add_custom_command(
-    OUTPUT ${qelnor_cli_page}
-    COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/cli
-    COMMAND ${QELNOR_HELP2MAN} --no-info --section=1 --locale=C.UTF-8
-            "--name=set QELNOR colour screens over a serial line from scripts"
-            --output=${qelnor_cli_page} $<TARGET_FILE:qelnor-cli>
-    DEPENDS qelnor-cli
-    VERBATIM)
-  qelnor_install_gzipped(${qelnor_cli_page} ${CMAKE_INSTALL_MANDIR}/man1)
+  # The command-line program's page is made from its --help by help2man (src/cli), when help2man
+  # is there.
+  get_property(qelnor_cli_page GLOBAL PROPERTY QELNOR_CLI_MAN_PAGE)
+  if(qelnor_cli_page)
+    qelnor_install_gzipped(${qelnor_cli_page} ${CMAKE_INSTALL_MANDIR}/man1)
+    add_dependencies(gzip-qelnor-cli.1 qelnor-cli-man-page)
+  endif()
   # A native package's changelog: its top entry names the package's version.
   qelnor_install_gzipped(${qelnor_packaging}/changelog ${CMAKE_INSTALL_DOCDIR})
 

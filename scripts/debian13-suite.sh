@@ -20,7 +20,7 @@ log="$root/build-debian13/suite.log"
 status=0
 "$root/scripts/debian13.sh" -- bash -c "
   export QELNOR_BUILD_DIR=build-debian13
-  source '$root/scripts/setup.sh'
+  source '$root/scripts/setup.sh' test
   echo \"Qt: \$(dpkg-query -W -f='\${Version}' qt6-base-dev)\"
   cd \"\$build\"
   QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 300 -E package_deb

@@ -1,18 +1,46 @@
 # Shared by run.sh and test.sh: make sure the Debian packages are there, then configure and
-# build into ./build. Sourced, not run.
+# build. Sourced, not run, with what it is for:
+#   source scripts/setup.sh run    what building and running the programs needs; builds them
+#                                  into ./build-run, as a user's build: warnings stay warnings
+#   source scripts/setup.sh test   that and what the tests need; builds everything into ./build
+#                                  with warnings as errors, so that a new one stops a change
+# QELNOR_BUILD_DIR names another folder for the test build (the Debian 13 suite's).
 set -euo pipefail
 
+purpose=${1:?"say run or test"}
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-# lintian, appstream and desktop-file-utils are for the package test only; run.sh installs them
-# too so that both share one list. help2man makes the command-line program's manual page.
-"$root/scripts/need-packages.sh" build-essential cmake qt6-base-dev qt6-serialport-dev \
-  fonts-arphic-uming fonts-dejavu-core clang lintian appstream \
-  desktop-file-utils help2man
-# The fuzzers and sanitizers need the runtime of the release's default clang (14 on Debian 12,
-# 19 on Debian 13), known only once clang is there.
-"$root/scripts/need-packages.sh" "libclang-rt-$(clang -dumpversion | cut -d. -f1)-dev"
 
-build="$root/${QELNOR_BUILD_DIR:-build}"
-[ -f "$build/CMakeCache.txt" ] || cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DQELNOR_WERROR=ON >/dev/null
-cmake --build "$build" --parallel "$(nproc)"
+# Building and running: the compiler, CMake, Qt with its serial port module, and the two faces
+# the window asks for by name.
+run_packages=(build-essential cmake qt6-base-dev qt6-serialport-dev fonts-arphic-uming
+  fonts-dejavu-core)
+# The tests besides: clang for the fuzz targets (its sanitizer runtime follows below); lintian,
+# appstream and desktop-file-utils for the package test; help2man, which makes the command-line
+# program's manual page, and man-db, with which the test reads both pages.
+test_packages=(clang lintian appstream desktop-file-utils help2man man-db)
+
+case "$purpose" in
+run)
+  "$root/scripts/need-packages.sh" "${run_packages[@]}"
+  build="$root/build-run"
+  options=(-DQELNOR_TESTS=OFF)
+  targets=(--target qelnor-setup qelnor-cli)
+  ;;
+test)
+  "$root/scripts/need-packages.sh" "${run_packages[@]}" "${test_packages[@]}"
+  # The runtime of the release's default clang (14 on Debian 12, 19 on Debian 13), known only
+  # once clang is there.
+  "$root/scripts/need-packages.sh" "libclang-rt-$(clang -dumpversion | cut -d. -f1)-dev"
+  build="$root/${QELNOR_BUILD_DIR:-build}"
+  options=(-DQELNOR_TESTS=ON -DQELNOR_WERROR=ON)
+  targets=()
+  ;;
+*)
+  echo "setup.sh: say run or test, not \"$purpose\"" >&2
+  exit 2
+  ;;
+esac
+
+[ -f "$build/CMakeCache.txt" ] ||
+  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${options[@]}" >/dev/null
+cmake --build "$build" --parallel "$(nproc)" "${targets[@]}"

@@ -2,6 +2,7 @@
 
 #include "serial/openport.h"
 
+#include <QCommandLineParser>
 #include <QHash>
 #include <cmath>
 
@@ -22,28 +23,20 @@ bool takesArgument(Command command) {
   return command == Command::Address || command == Command::UserCode;
 }
 
-// "odd" as the window's list writes it: "Odd".
-QString parityListText(const QString &word) {
-  const QString lower = word.toLower();
-  return lower.left(1).toUpper() + lower.mid(1);
+// The rates are those of the window's settings table, exactly as its list writes them.
+bool knownRate(const QString &rate) {
+  for (const SettingsRow &row : SETTINGS_TABLE)
+    if (rate == QStringView(row.rate))
+      return true;
+  return false;
 }
 
-// The rates and parities are those of the window's settings table, and only those.
-std::optional<Usage> checkLine(const Request &request) {
-  bool rateKnown = false;
-  bool parityKnown = false;
-  for (const SettingsRow &row : SETTINGS_TABLE) {
-    rateKnown = rateKnown || request.rate == QStringView(row.rate);
-    parityKnown = parityKnown || request.parity == QStringView(row.parity);
-  }
-  if (!rateKnown)
-    return Usage{QStringLiteral("速率应为 1200、2400、4800 或 9600。"
-                                "The rate must be 1200, 2400, 4800 or 9600: “%1”")
-                     .arg(request.rate)};
-  if (!parityKnown)
-    return Usage{QStringLiteral("校验应为 none、odd 或 even。"
-                                "The parity must be none, odd or even: “%1”")
-                     .arg(request.parity)};
+// "odd", "Odd" or "ODD" as the window's list writes it, "Odd"; nothing for a word that is no
+// parity of the table.
+std::optional<QString> parityListText(const QString &word) {
+  for (const SettingsRow &row : SETTINGS_TABLE)
+    if (word.compare(QStringView(row.parity), Qt::CaseInsensitive) == 0)
+      return QString::fromUtf16(row.parity);
   return std::nullopt;
 }
 
@@ -56,66 +49,85 @@ std::optional<int> waitMsFrom(const QString &text) {
   return static_cast<int>(std::lround(seconds * 1000));
 }
 
+// QCommandLineParser words its complaints in English only; the one most often met, an unknown
+// option, is said in both languages, the rest get a Chinese lead.
+QString parserProblem(const QCommandLineParser &parser, const QStringList &arguments) {
+  const QStringList unknown = parser.unknownOptionNames();
+  if (!unknown.isEmpty()) {
+    // Quoted as typed: "--bogus" (also for "--bogus=1"), "-x" (also inside "-xy").
+    const QString name = unknown.first();
+    QString typed = QLatin1Char('-') + name;
+    for (const QString &argument : arguments.mid(1)) {
+      const QString option = argument.section(QLatin1Char('='), 0, 0);
+      if (option == QLatin1String("--") + name || option == QLatin1Char('-') + name) {
+        typed = option;
+        break;
+      }
+    }
+    return QStringLiteral("未知选项 Unknown option: %1").arg(typed);
+  }
+  return QStringLiteral("命令行有误。%1").arg(parser.errorText());
+}
+
 } // namespace
 
 Parsed parseArguments(const QStringList &arguments) {
+  QCommandLineParser parser;
+  // -h and --help only; the bilingual help below takes the place of Qt's generated one.
+  const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+  const QCommandLineOption version(QStringLiteral("version"));
+  const QCommandLineOption port(QStringLiteral("port"), {}, QStringLiteral("COMn|DEVICE"));
+  const QCommandLineOption rate(QStringLiteral("rate"), {}, QStringLiteral("RATE"));
+  const QCommandLineOption parity(QStringLiteral("parity"), {}, QStringLiteral("PARITY"));
+  const QCommandLineOption wait(QStringLiteral("wait"), {}, QStringLiteral("SECONDS"));
+  const QCommandLineOption listen(QStringLiteral("listen"));
+  const QCommandLineOption hex(QStringLiteral("hex"));
+  const QCommandLineOption json(QStringLiteral("json"));
+  parser.addOptions({help, version, port, rate, parity, wait, listen, hex, json});
+
+  if (!parser.parse(arguments))
+    return Usage{parserProblem(parser, arguments)};
+  if (parser.isSet(help))
+    return ShowHelp{};
+  if (parser.isSet(version))
+    return ShowVersion{};
+
   Request request;
-  QStringList words;
-  for (qsizetype i = 0; i < arguments.size(); ++i) {
-    const QString &argument = arguments[i];
-    if (argument == QLatin1String("-h") || argument == QLatin1String("--help"))
-      return ShowHelp{};
-    if (argument == QLatin1String("--version"))
-      return ShowVersion{};
-    if (argument == QLatin1String("--hex")) {
-      request.hex = true;
-      continue;
-    }
-    if (argument == QLatin1String("--json")) {
-      request.json = true;
-      continue;
-    }
-    // After "--" everything is a word, so that a user code may start with "--".
-    if (argument == QLatin1String("--")) {
-      words += arguments.mid(i + 1);
-      break;
-    }
-    if (!argument.startsWith(QLatin1String("--")) || argument.size() == 2) {
-      words.append(argument);
-      continue;
-    }
-    // --name VALUE or --name=VALUE
-    const qsizetype equals = argument.indexOf(QLatin1Char('='));
-    const QString name = argument.left(equals);
-    QString value;
-    if (equals >= 0) {
-      value = argument.mid(equals + 1);
-    } else if (i + 1 < arguments.size()) {
-      value = arguments[++i];
-    } else {
-      return Usage{QStringLiteral("%1 缺少取值。%1 needs a value.").arg(name)};
-    }
-    if (name == QLatin1String("--port")) {
-      if (value.isEmpty())
-        return Usage{QStringLiteral("--port 不能为空。--port needs a port.")};
-      request.port = value;
-      request.portIsDevice = !comNumberFromName(value);
-    } else if (name == QLatin1String("--rate")) {
-      request.rate = value;
-    } else if (name == QLatin1String("--parity")) {
-      request.parity = parityListText(value);
-    } else if (name == QLatin1String("--wait")) {
-      const auto waitMs = waitMsFrom(value);
-      if (!waitMs)
-        return Usage{QStringLiteral("--wait 应为 0 或正的秒数。"
-                                    "--wait takes a number of seconds, 0 or more: “%1”")
-                         .arg(value)};
-      request.waitMs = *waitMs;
-    } else {
-      return Usage{QStringLiteral("未知选项 Unknown option: %1").arg(name)};
-    }
+  request.listen = parser.isSet(listen);
+  request.hex = parser.isSet(hex);
+  request.json = parser.isSet(json);
+  if (parser.isSet(port)) {
+    request.port = parser.value(port);
+    if (request.port.isEmpty())
+      return Usage{QStringLiteral("--port 不能为空。--port needs a port.")};
+    request.portIsDevice = !comNumberFromName(request.port);
+  }
+  if (parser.isSet(rate)) {
+    request.rate = parser.value(rate);
+    if (!knownRate(request.rate))
+      return Usage{QStringLiteral("速率应为 1200、2400、4800 或 9600。"
+                                  "The rate must be 1200, 2400, 4800 or 9600: “%1”")
+                       .arg(request.rate)};
+  }
+  if (parser.isSet(parity)) {
+    const auto listText = parityListText(parser.value(parity));
+    if (!listText)
+      return Usage{QStringLiteral("校验应为 none、odd 或 even。"
+                                  "The parity must be none, odd or even: “%1”")
+                       .arg(parser.value(parity))};
+    request.parity = *listText;
+  }
+  if (parser.isSet(wait)) {
+    const auto waitMs = waitMsFrom(parser.value(wait));
+    if (!waitMs)
+      return Usage{QStringLiteral("--wait 应为 0 或正的秒数。"
+                                  "--wait takes a number of seconds, 0 or more: “%1”")
+                       .arg(parser.value(wait))};
+    request.waitMs = *waitMs;
   }
 
+  // After "--" everything is a word, so that a user code may start with "-".
+  const QStringList words = parser.positionalArguments();
   if (words.isEmpty())
     return Usage{QStringLiteral("缺少命令。No command given.")};
   const auto command = commandNames().constFind(words.first());
@@ -128,8 +140,6 @@ Parsed parseArguments(const QStringList &arguments) {
                      .arg(words.first())
                      .arg(expected - 1)};
   request.argument = words.value(1);
-  if (const auto problem = checkLine(request))
-    return *problem;
   return request;
 }
 

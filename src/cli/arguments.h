@@ -18,14 +18,18 @@ enum class Command { List, Address, UserCode, PowerOnLock, ResetPassword };
 
 // What one run is asked to do. The port, rate and parity are kept as the window's list texts
 // ("COM3", "9600", "None"), so that the port is opened from them exactly as the window opens it.
+// Without --port, --rate and --parity they are what the window's lists show when it starts,
+// so that a command line opens the line the untouched window opens.
 struct Request {
   Command command = Command::List;
   QString argument; // the address or user code as typed
   QString port = QStringLiteral("COM1");
   bool portIsDevice = false; // a device to open as named, not a COM name
-  QString rate = QStringLiteral("9600");
+  QString rate = QStringLiteral("2400");
   QString parity = QStringLiteral("None");
   int waitMs = 2000;
+  // Keep listening for the whole wait and print every reply, instead of ending on the first.
+  bool listen = false;
   bool hex = false;
   bool json = false;
 };
@@ -39,7 +43,8 @@ struct Usage {
 
 using Parsed = std::variant<Request, ShowHelp, ShowVersion, Usage>;
 
-// Parses the arguments after the program's name.
+// Parses the program's arguments, its own name first (as QCoreApplication::arguments() has
+// them).
 Parsed parseArguments(const QStringList &arguments);
 
 QString helpText();

@@ -10,8 +10,26 @@
 #include <windows.h>
 #endif
 
+namespace {
+
+QtMessageHandler qtHandler = nullptr;
+
+// Under a locale that is not UTF-8 (LC_ALL=C in a cron job or a minimal container) Qt switches
+// its character type to UTF-8 by itself and says so on standard error. The program reads its
+// arguments and writes everything in UTF-8 whatever the locale, so the notice tells a script
+// nothing; it is left out, and every other message passes.
+void withoutLocaleNotice(QtMsgType type, const QMessageLogContext &context, const QString &text) {
+  if (type == QtWarningMsg && text.startsWith(QLatin1String("Detected locale")))
+    return;
+  qtHandler(type, context, text);
+}
+
+} // namespace
+
 int main(int argc, char *argv[]) {
+  qtHandler = qInstallMessageHandler(withoutLocaleNotice);
   QCoreApplication app(argc, argv);
+  qInstallMessageHandler(qtHandler);
 #ifdef Q_OS_WIN
   // Everything is written in UTF-8; a console shows it as such only when told.
   SetConsoleOutputCP(CP_UTF8);
@@ -19,7 +37,7 @@ int main(int argc, char *argv[]) {
   QTextStream out(stdout);
   QTextStream err(stderr);
 
-  const Parsed parsed = parseArguments(app.arguments().mid(1));
+  const Parsed parsed = parseArguments(app.arguments());
   if (std::holds_alternative<ShowHelp>(parsed)) {
     out << helpText() << Qt::flush;
     return ExitStatus::Sent;

@@ -37,6 +37,8 @@ QByteArray commandFrame(const Request &request) {
 Session::Session(const Request &request, EventWriter &events, QObject *parent)
     : QObject(parent), request_(request), events_(events), port_(this) {
   wait_.setSingleShot(true);
+  // A coarse timer may end a wait of 2 s up to 100 ms early; listening lasts the whole wait.
+  wait_.setTimerType(Qt::PreciseTimer);
   connect(&wait_, &QTimer::timeout, this,
           [this] { finish(replies_ > 0 ? ExitStatus::Sent : ExitStatus::NoReply); });
   connect(&port_, &SerialPort::OnComm, this, &Session::receive);
@@ -79,8 +81,17 @@ void Session::start() {
 void Session::receive() {
   if (done_ || port_.CommEvent() != SerialPort::comEvReceive)
     return;
+  // Without --listen the first reply is the answer and the run ends with it. A second block
+  // that arrived in the same read is not told either, so that what is printed does not hang
+  // on how the bytes happened to be read.
+  if (!request_.listen && replies_ > 0)
+    return;
   ++replies_;
   events_.reply(port_.Input());
+  // Ended from the event loop, not from inside the port's read notification.
+  if (!request_.listen)
+    QMetaObject::invokeMethod(
+        this, [this] { finish(ExitStatus::Sent); }, Qt::QueuedConnection);
 }
 
 void Session::fail(const Failure &failure, int status) {

@@ -9,7 +9,9 @@
 
 class EventWriter;
 
-// One command sent the way the window's button sends it, then the replies of the wait.
+// One command sent the way the window's button sends it, then its reply: the run ends on the
+// first whole reply, or when the wait is over without one. With Request::listen it ends only
+// when the wait is over, having told every reply.
 class Session : public QObject {
   Q_OBJECT
 

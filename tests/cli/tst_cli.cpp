@@ -4,10 +4,22 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QtTest>
+#include <termios.h>
 
 namespace {
 
-constexpr int finishMs = 10000;
+// Only a guard against a program that never ends: no check here bounds how long anything takes.
+constexpr int finishMs = 20000;
+// Longer than any test runs: a program that waits it out is stopped by finishMs and fails.
+const QString longWait = QStringLiteral("3600");
+const QByteArray reply("\x02ID=42 OK!!\r", 12);
+
+// A UTF-8 locale as a terminal has one, whatever the test runner's is.
+QProcessEnvironment environment(const QString &locale = QStringLiteral("C.UTF-8")) {
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  environment.insert(QStringLiteral("LC_ALL"), locale);
+  return environment;
+}
 
 struct Run {
   int status = -1;
@@ -21,6 +33,8 @@ struct Cli {
   QProcess process;
 
   void start(const QStringList &arguments) {
+    if (process.processEnvironment().isEmpty())
+      process.setProcessEnvironment(environment());
     process.start(QStringLiteral(QELNOR_CLI),
                   QStringList{QStringLiteral("--port"), device.path()} + arguments);
     QVERIFY(process.waitForStarted());
@@ -31,6 +45,13 @@ struct Cli {
     for (int tries = 0; bytes.isEmpty() && tries < 100; ++tries)
       bytes = device.read();
     return bytes;
+  }
+  // Waits for the next line the program writes to its standard output and returns it.
+  QByteArray nextLine() {
+    process.setReadChannel(QProcess::StandardOutput);
+    while (!process.canReadLine() && process.waitForReadyRead(finishMs)) {
+    }
+    return process.readLine();
   }
   Run finish() {
     if (!process.waitForFinished(finishMs))
@@ -45,8 +66,10 @@ struct Cli {
   }
 };
 
-Run runWithDevice(const QStringList &arguments, QByteArray *sent) {
+Run runWithDevice(const QStringList &arguments, QByteArray *sent,
+                  const QString &locale = QStringLiteral("C.UTF-8")) {
   Cli cli;
+  cli.process.setProcessEnvironment(environment(locale));
   cli.start(arguments);
   const Run run = cli.finish();
   *sent = cli.device.read();
@@ -65,9 +88,16 @@ private slots:
   void refusedInputSendsNothing();
   void repliesAndStrayBytesArePrinted_data();
   void repliesAndStrayBytesArePrinted();
+  void endsOnTheFirstReply_data();
+  void endsOnTheFirstReply();
+  void listenPrintsEveryReplyOfTheWait();
+  void defaultLineIsTheWindows();
   void silenceAndLossEndTheWait();
   void badPortsAndCommandLines_data();
   void badPortsAndCommandLines();
+  void helpAndVersion_data();
+  void helpAndVersion();
+  void worksUnderTheCLocale();
 };
 
 void TestCli::commandsSendTheirFrames_data() {
@@ -83,6 +113,10 @@ void TestCli::commandsSendTheirFrames_data() {
   QTest::newRow("power-on lock") << QStringList{"power-on-lock"}
                                  << QByteArray("@Power on lock enable\r");
   QTest::newRow("reset password") << QStringList{"reset-password"} << QByteArray("*2-IniP\r");
+  QTest::newRow("options after the command")
+      << QStringList{"address", "42", "--parity=odd"} << QByteArray("ID42\r");
+  QTest::newRow("user code starting with a dash after --")
+      << QStringList{"user-code", "--", "-x"} << QByteArray("*@--x\r");
 }
 
 void TestCli::commandsSendTheirFrames() {
@@ -119,15 +153,22 @@ void TestCli::refusedInputSendsNothing() {
 
 void TestCli::repliesAndStrayBytesArePrinted_data() {
   QTest::addColumn<bool>("json");
-  QTest::newRow("text") << false;
-  QTest::newRow("json") << true;
+  QTest::addColumn<bool>("listen");
+  QTest::newRow("text") << false << false;
+  QTest::newRow("json") << true << false;
+  QTest::newRow("text, listening") << false << true;
+  QTest::newRow("json, listening") << true << true;
 }
 
 void TestCli::repliesAndStrayBytesArePrinted() {
   QFETCH(bool, json);
-  const QByteArray reply("\x02ID=42 OK!!\r", 12);
+  QFETCH(bool, listen);
   Cli cli;
-  cli.start({"--wait", "1", json ? "--json" : "--hex", "address", "42"});
+  // Listening lasts the whole wait; without it the reply ends the run.
+  QStringList arguments{"--wait", listen ? "1" : longWait, json ? "--json" : "--hex"};
+  if (listen)
+    arguments.append("--listen");
+  cli.start(arguments + QStringList{"address", "42"});
   QCOMPARE(cli.frame(), QByteArray("ID42\r"));
   // Stray bytes are told once the line has been silent; only then may the reply follow.
   cli.device.write("\x01\x02");
@@ -159,6 +200,76 @@ void TestCli::repliesAndStrayBytesArePrinted() {
   QCOMPARE(events, QStringList({"sent", "stray", "reply"}));
 }
 
+void TestCli::endsOnTheFirstReply_data() {
+  QTest::addColumn<bool>("json");
+  QTest::newRow("text") << false;
+  QTest::newRow("json") << true;
+}
+
+// The wait is an hour: the program ends because the reply came, not because the wait ran out.
+void TestCli::endsOnTheFirstReply() {
+  QFETCH(bool, json);
+  Cli cli;
+  QStringList arguments{"--wait", longWait, "address", "42"};
+  if (json)
+    arguments.prepend("--json");
+  cli.start(arguments);
+  QCOMPARE(cli.frame(), QByteArray("ID42\r"));
+  cli.device.write(reply);
+  const Run run = cli.finish();
+  QCOMPARE(run.status, 0);
+  QCOMPARE(run.err, QString());
+  if (!json) {
+    QCOMPARE(run.out, QStringLiteral("ID=42 OK!!␍\n"));
+    return;
+  }
+  const QStringList lines = run.out.split('\n', Qt::SkipEmptyParts);
+  QCOMPARE(lines.size(), 2);
+  QCOMPARE(QJsonDocument::fromJson(lines[0].toUtf8()).object().value("event").toString(), "sent");
+  const QJsonObject answer = QJsonDocument::fromJson(lines[1].toUtf8()).object();
+  QCOMPARE(answer.value("event").toString(), "reply");
+  QCOMPARE(answer.value("hex").toString(), "02 49 44 3D 34 32 20 4F 4B 21 21 0D");
+}
+
+// A device that answers twice: the second reply comes only after the first has been printed,
+// and is printed too; the run ends when the wait is over, with success.
+void TestCli::listenPrintsEveryReplyOfTheWait() {
+  Cli cli;
+  cli.start({"--listen", "--wait", "3", "power-on-lock"});
+  QCOMPARE(cli.frame(), QByteArray("@Power on lock enable\r"));
+  cli.device.write(reply);
+  QCOMPARE(cli.nextLine(), QByteArray("ID=42 OK!!␍\n"));
+  QCOMPARE(cli.process.state(), QProcess::Running);
+  cli.device.write(QByteArray("\x02LOCK ON   \r", 12));
+  const Run run = cli.finish();
+  QCOMPARE(run.status, 0);
+  QCOMPARE(run.out, QStringLiteral("LOCK ON   ␍\n"));
+  QCOMPARE(run.err, QString());
+
+  // Listening without any reply is the same silence as without listening.
+  QByteArray sent;
+  const Run silent = runWithDevice({"--listen", "--wait", "0.2", "reset-password"}, &sent);
+  QCOMPARE(silent.status, 5);
+  QCOMPARE(sent, QByteArray("*2-IniP\r"));
+}
+
+// Without --rate and --parity the line is what the window opens with when its lists are left
+// as they start: 2400 baud, no parity, 8 data bits, 1 stop bit.
+void TestCli::defaultLineIsTheWindows() {
+  Cli cli;
+  cli.start({"--wait", longWait, "reset-password"});
+  QCOMPARE(cli.frame(), QByteArray("*2-IniP\r"));
+  termios line{};
+  QVERIFY(cli.device.lineSettings(line));
+  QCOMPARE(cfgetospeed(&line), speed_t(B2400));
+  QCOMPARE(cfgetispeed(&line), speed_t(B2400));
+  QCOMPARE(line.c_cflag & PARENB, tcflag_t(0));
+  QCOMPARE(line.c_cflag & CSIZE, tcflag_t(CS8));
+  QCOMPARE(line.c_cflag & CSTOPB, tcflag_t(0));
+  cli.device.write(reply);
+  QCOMPARE(cli.finish().status, 0);
+}
+
 void TestCli::silenceAndLossEndTheWait() {
   QByteArray sent;
   const Run silent = runWithDevice({"--wait", "0.2", "reset-password"}, &sent);
@@ -187,6 +298,15 @@ void TestCli::badPortsAndCommandLines_data() {
       << QStringList{"--rate", "300", "power-on-lock"} << 2 << "300";
   QTest::newRow("address missing") << QStringList{"address"} << 2 << "address";
   QTest::newRow("negative wait") << QStringList{"--wait", "-1", "power-on-lock"} << 2 << "-1";
+  QTest::newRow("parity quoted as typed")
+      << QStringList{"--parity", "none2", "power-on-lock"} << 2 << "“none2”";
+  QTest::newRow("unknown option") << QStringList{"--bogus", "power-on-lock"} << 2
+                                  << "未知选项 Unknown option: --bogus";
+  QTest::newRow("value missing") << QStringList{"power-on-lock", "--port"} << 2 << "--port";
+  QTest::newRow("empty port") << QStringList{"--port=", "power-on-lock"} << 2 << "--port";
+  QTest::newRow("flag with a value") << QStringList{"--hex=1", "power-on-lock"} << 2 << "--hex";
+  QTest::newRow("too many words")
+      << QStringList{"address", "4", "2"} << 2 << "address 需要 1 个参数";
 }
 
 void TestCli::badPortsAndCommandLines() {
@@ -194,11 +314,66 @@ void TestCli::badPortsAndCommandLines() {
   QFETCH(int, status);
   QFETCH(QString, error);
   QProcess process;
+  process.setProcessEnvironment(environment());
   process.start(QStringLiteral(QELNOR_CLI), arguments);
   QVERIFY(process.waitForFinished(finishMs));
   QCOMPARE(process.exitCode(), status);
   const QString err = QString::fromUtf8(process.readAllStandardError());
   QVERIFY2(err.contains(error), qPrintable(err));
+  if (status == 2) {
+    QVERIFY2(err.contains("用法见 See: qelnor-cli --help"), qPrintable(err));
+    QVERIFY2(!err.contains("None2"), qPrintable(err));
+    QCOMPARE(process.readAllStandardOutput(), QByteArray());
+  }
+}
+
+void TestCli::helpAndVersion_data() {
+  QTest::addColumn<QStringList>("arguments");
+  QTest::addColumn<QStringList>("said");
+  const QStringList help{"Usage: qelnor-cli [OPTION]... COMMAND", "--listen", "2400 by default",
+                         "默认 2400", "none by default", "退出状态"};
+  QTest::newRow("--help") << QStringList{"--help"} << help;
+  QTest::newRow("-h") << QStringList{"-h"} << help;
+  QTest::newRow("help wins over a command") << QStringList{"address", "--help"} << help;
+  QTest::newRow("--version") << QStringList{"--version"} << QStringList{"qelnor-cli 2.0\n"};
+}
+
+void TestCli::helpAndVersion() {
+  QFETCH(QStringList, arguments);
+  QFETCH(QStringList, said);
+  QProcess process;
+  process.setProcessEnvironment(environment());
+  process.start(QStringLiteral(QELNOR_CLI), arguments);
+  QVERIFY(process.waitForFinished(finishMs));
+  QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+  QCOMPARE(process.exitCode(), 0);
+  QCOMPARE(process.readAllStandardError(), QByteArray());
+  const QString out = QString::fromUtf8(process.readAllStandardOutput());
+  for (const QString &words : said)
+    QVERIFY2(out.contains(words), qPrintable(words + " not in:\n" + out));
+}
+
+// Under the C locale the program says nothing about the locale on standard error (a script
+// that reads its JSON errors there would choke on it), reads its arguments as UTF-8 and writes
+// UTF-8.
+void TestCli::worksUnderTheCLocale() {
+  QByteArray sent;
+  const Run run =
+      runWithDevice({"--wait", "0", "user-code", "彩屏A"}, &sent, QStringLiteral("C"));
+  QCOMPARE(run.err, QString());
+  QCOMPARE(run.status, 0);
+  QCOMPARE(sent, QByteArray("*@-\xB2\xCA\xC6\xC1"
+                            "A\r"));
+
+  Cli cli;
+  cli.process.setProcessEnvironment(environment(QStringLiteral("C")));
+  cli.start({"--wait", longWait, "address", "42"});
+  QCOMPARE(cli.frame(), QByteArray("ID42\r"));
+  cli.device.write(QByteArray("\x02\xB2\xCA\xC6\xC1 OK!!!\r", 12));
+  const Run replied = cli.finish();
+  QCOMPARE(replied.err, QString());
+  QCOMPARE(replied.status, 0);
+  QCOMPARE(replied.out, QStringLiteral("彩屏 OK!!!␍\n"));
 }
 
 QTEST_GUILESS_MAIN(TestCli)

@@ -1,0 +1,194 @@
+// Measures qelnor-cli from the start of its process to its exit, for one command against a
+// pseudo-terminal device that answers 20 ms after the frame's carriage return:
+//   - the command as a technician types it (it ends on the reply);
+//   - the same with --wait 0 (send and do not wait);
+//   - the floor: a bare QCoreApplication started and ended the same way;
+//   - for comparison, a few runs with --listen, which waits out the whole --wait of 2 s as
+//     every command did before it ended on the reply.
+// The three are started in turn, so that whatever else the machine does falls on all alike.
+// Prints a table of median, minimum and maximum. Not a test: nothing here passes or fails.
+//   bench-cli BIN_DIR QELNOR_CLI      (RUNS and LISTEN_RUNS in the environment change the counts)
+#include "clock.h"
+#include "device.h"
+
+#include <QByteArray>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char **environ;
+
+namespace {
+
+constexpr int answerAfterMs = 20;
+const QByteArray reply("\x02ID=42 OK!!\r", 12);
+const std::string replyLine = "ID=42 OK!!\xE2\x90\x8D\n"; // the CR shown as its control picture
+
+[[noreturn]] void die(const std::string &why) {
+  std::fprintf(stderr, "bench-cli: %s\n", why.c_str());
+  std::exit(1);
+}
+
+struct Run {
+  double ms = 0;
+  int status = -1;
+  std::string output;
+};
+
+// Starts the program with its standard output on a pipe and its messages in the log, and
+// waits for it to end.
+Run run(const std::string &program, const std::vector<std::string> &arguments,
+        const std::string &log) {
+  int pipeEnds[2];
+  if (::pipe(pipeEnds) != 0)
+    die("pipe failed");
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, log.c_str(),
+                                   O_WRONLY | O_CREAT | O_APPEND, 0644);
+  posix_spawn_file_actions_addclose(&actions, pipeEnds[0]);
+  posix_spawn_file_actions_addclose(&actions, pipeEnds[1]);
+  std::vector<char *> argv{const_cast<char *>(program.c_str())};
+  for (const std::string &argument : arguments)
+    argv.push_back(const_cast<char *>(argument.c_str()));
+  argv.push_back(nullptr);
+  pid_t pid = -1;
+  const long long startedAt = monotonicNs();
+  if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) != 0)
+    die("cannot start " + program);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(pipeEnds[1]);
+  Run done;
+  char chunk[4096];
+  for (ssize_t n; (n = ::read(pipeEnds[0], chunk, sizeof chunk)) > 0;)
+    done.output.append(chunk, n);
+  ::close(pipeEnds[0]);
+  int status = 0;
+  if (::waitpid(pid, &status, 0) != pid)
+    die("lost " + program);
+  done.ms = (monotonicNs() - startedAt) / 1e6;
+  done.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return done;
+}
+
+struct Summary {
+  double median = 0, min = 0, max = 0;
+};
+
+Summary summarise(std::vector<double> values) {
+  if (values.empty())
+    die("no samples");
+  std::sort(values.begin(), values.end());
+  const size_t n = values.size();
+  const double median = n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+  return {median, values.front(), values.back()};
+}
+
+int fromEnvironment(const char *name, int fallback) {
+  const char *text = std::getenv(name);
+  return text && std::atoi(text) >= 0 && *text ? std::atoi(text) : fallback;
+}
+
+} // namespace
+
+int main(int argc, char *argv[]) {
+  if (argc != 3)
+    die("usage: bench-cli BIN_DIR QELNOR_CLI");
+  const std::string bin = std::string(argv[1]) + "/";
+  const std::string cli = argv[2];
+  const std::string floorProgram = bin + "bench-start-core";
+  const std::string log = bin + "cli-children.log";
+  ::unlink(log.c_str());
+  const int runs = std::max(1, fromEnvironment("RUNS", 20));
+  const int listenRuns = fromEnvironment("LISTEN_RUNS", 3);
+  constexpr int warmUpRuns = 2;
+
+  // The device answers each frame 20 ms after its CR. A reply that nobody reads (after
+  // --wait 0) waits in the line and is discarded by the next open, as a real line's would be;
+  // the next run starts only once it has been written, so that it cannot be taken for the next
+  // command's reply.
+  std::atomic<int> framesAnswered{0};
+  Device *device = nullptr;
+  Device line([&](const QByteArray &, long long) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(answerAfterMs));
+    device->write(reply);
+    ++framesAnswered;
+  });
+  device = &line;
+  const std::string port = line.path().toStdString();
+  int framesSent = 0;
+  const auto settle = [&] {
+    while (framesAnswered.load() < framesSent)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  };
+
+  const std::vector<std::string> command{"--port", port, "address", "42"};
+  std::vector<std::string> waitZero{"--wait", "0"};
+  waitZero.insert(waitZero.end(), command.begin(), command.end());
+  std::vector<std::string> listen{"--listen"};
+  listen.insert(listen.end(), command.begin(), command.end());
+
+  std::vector<double> replyMs, waitZeroMs, floorMs, listenMs;
+  for (int i = 0; i < warmUpRuns + runs; ++i) {
+    settle();
+    const Run answered = run(cli, command, log);
+    ++framesSent;
+    if (answered.status != 0 || answered.output != replyLine)
+      die("qelnor-cli ended with " + std::to_string(answered.status) + " and printed \"" +
+          answered.output + "\"; its messages are in " + log);
+    settle();
+    const Run sent = run(cli, waitZero, log);
+    ++framesSent;
+    if (sent.status != 0)
+      die("qelnor-cli --wait 0 ended with " + std::to_string(sent.status));
+    const Run bare = run(floorProgram, {}, log);
+    if (bare.status != 0)
+      die("the bare QCoreApplication failed");
+    if (i < warmUpRuns)
+      continue;
+    replyMs.push_back(answered.ms);
+    waitZeroMs.push_back(sent.ms);
+    floorMs.push_back(bare.ms);
+  }
+  for (int i = 0; i < listenRuns; ++i) {
+    settle();
+    const Run listened = run(cli, listen, log);
+    ++framesSent;
+    if (listened.status != 0 || listened.output != replyLine)
+      die("qelnor-cli --listen ended with " + std::to_string(listened.status));
+    listenMs.push_back(listened.ms);
+  }
+  settle();
+
+  const Summary answered = summarise(replyMs);
+  const Summary sent = summarise(waitZeroMs);
+  const Summary bare = summarise(floorMs);
+  std::printf("| qelnor-cli, start to exit | median ms | min | max | target | met |\n"
+              "|---|--:|--:|--:|---|---|\n");
+  std::printf("| `address 42`, device answers after %d ms | %.1f | %.1f | %.1f | ≤ 150 ms | %s |\n",
+              answerAfterMs, answered.median, answered.min, answered.max,
+              answered.median <= 150 ? "yes" : "**no**");
+  std::printf("| `--wait 0 address 42` (send, do not wait) | %.1f | %.1f | %.1f | — | — |\n",
+              sent.median, sent.min, sent.max);
+  std::printf("| floor: bare `QCoreApplication`, start to exit | %.1f | %.1f | %.1f | — | — |\n",
+              bare.median, bare.min, bare.max);
+  if (!listenMs.empty()) {
+    const Summary listened = summarise(listenMs);
+    std::printf("| `--listen address 42` (waits out `--wait` 2 s) | %.1f | %.1f | %.1f | — | — |\n",
+                listened.median, listened.min, listened.max);
+  }
+  std::printf("\n%d runs each (%d with --listen), after %d warm-up runs; the device is a "
+              "pseudo-terminal.\n",
+              runs, listenRuns, warmUpRuns);
+  return 0;
+}
