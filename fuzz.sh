@@ -17,7 +17,7 @@ declare -A maxLength=([address]=128 [linesettings]=64 [usercode]=64 [replytext]=
 
 if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S "$root" -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug \
-    -DCMAKE_CXX_FLAGS=-O1 -DQELNOR_FUZZ=ON >/dev/null
+    -DCMAKE_CXX_FLAGS=-O1 -DQELNOR_FUZZ=ON -DQELNOR_WERROR=ON >/dev/null
 fi
 cmake --build "$build" --parallel "$(nproc)" --target "${targets[@]/#/fuzz-}" >/dev/null
 

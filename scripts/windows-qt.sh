@@ -3,7 +3,11 @@
 # prints its prefix on the last line of stdout. The build is cached under
 # ~/.cache/qelnor-setup/<key>, where the key changes with the Qt version, the configure flags,
 # the toolchain file, the compiler and any patch in scripts/qt-patches, so a changed recipe
-# never reuses a stale Qt. Everything else goes to stderr.
+# never reuses a stale Qt. A ready archive of that same folder in $QT_PREBUILT (default
+# ../shared/qt-prebuilt), named by the key and listed with a matching checksum in its SHA256SUMS,
+# is unpacked instead of building (seconds instead of about 40 minutes). Runs at once, from two
+# checkouts say, take turns on the cache entry (flock) and build in scratch folders of their
+# own. Everything else goes to stderr.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -11,6 +15,7 @@ qt_version=6.4.2
 toolchain="$root/cmake/mingw-w64-x86_64.cmake"
 patches="$root/scripts/qt-patches"
 sources=${QT_SOURCES:-$root/../shared/qt-sources}
+prebuilt=${QT_PREBUILT:-$root/../shared/qt-prebuilt}
 jobs=${QELNOR_JOBS:-2}
 
 # Debian's own Qt $qt_version provides moc, rcc and uic for the host side of the build.
@@ -61,16 +66,36 @@ key=$(
     cat "$patches"/*.patch 2>/dev/null || true
   } | sha256sum | cut -c1-16
 )
-prefix="$HOME/.cache/qelnor-setup/qt-$qt_version-mingw64-$key"
+cache="$HOME/.cache/qelnor-setup"
+name="qt-$qt_version-mingw64-$key"
+prefix="$cache/$name"
+mkdir -p "$cache"
+exec {lock}>"$prefix.lock"
+if ! flock -n "$lock"; then
+  echo "Qt $qt_version for Windows: another run is making $prefix; waiting for it" >&2
+  flock "$lock"
+fi
 if [ -f "$prefix/.complete" ]; then
   echo "Qt $qt_version for Windows: cached in $prefix" >&2
   echo "$prefix"
   exit 0
 fi
 
-scratch="${TMPDIR:-/tmp}/qelnor-qt-$key"
-rm -rf "$scratch" "$prefix"
-mkdir -p "$scratch"
+archive="$prebuilt/$name.tar.xz"
+if [ -f "$archive" ] && [ -f "$prebuilt/SHA256SUMS" ] &&
+  (cd "$prebuilt" && grep " $name.tar.xz\$" SHA256SUMS | sha256sum --quiet -c -) >&2; then
+  echo "Qt $qt_version for Windows: unpacking the ready build $archive" >&2
+  rm -rf "$prefix"
+  tar -xJf "$archive" -C "$cache"
+  if [ -f "$prefix/.complete" ]; then
+    echo "$prefix"
+    exit 0
+  fi
+  echo "Qt $qt_version for Windows: $archive holds no finished build; building instead" >&2
+fi
+
+scratch=$(mktemp -d "${TMPDIR:-/tmp}/qelnor-qt-$key.XXXXXX")
+rm -rf "$prefix"
 log="$scratch/build.log"
 echo "Qt $qt_version for Windows: building once into $prefix (about 35 minutes on 2 cores;" \
   "log in $log)" >&2

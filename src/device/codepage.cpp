@@ -9,13 +9,9 @@
 
 namespace {
 
-bool simulatedMissing = false;
-
 #ifdef Q_OS_WIN
 
 constexpr UINT codePage = 936;
-
-bool converterPresent() { return IsValidCodePage(codePage) != 0; }
 
 // WC_NO_BEST_FIT_CHARS stops "ÿ" going out as "y"; a character with no place at all comes out
 // as the default character, which usedDefault reports.
@@ -56,11 +52,6 @@ std::optional<QString> decoded(QByteArrayView bytes) {
 #else
 
 constexpr auto gbk = "GBK";
-
-bool converterPresent() {
-  static const bool present = QStringEncoder(gbk).isValid();
-  return present;
-}
 
 std::optional<QByteArray> encoded(QStringView text) {
   QStringEncoder encoder(gbk, QStringConverter::Flag::Stateless);
@@ -109,9 +100,14 @@ template <typename Visit> bool allCodePoints(QStringView text, Visit visit) {
 
 } // namespace
 
-bool codePage936Available() { return !simulatedMissing && converterPresent(); }
-
-void simulateMissingCodePage936(bool missing) { simulatedMissing = missing; }
+#ifdef Q_OS_WIN
+bool systemHasCodePage936() { return IsValidCodePage(codePage) != 0; }
+#else
+bool systemHasCodePage936() {
+  static const bool present = QStringEncoder(gbk).isValid();
+  return present;
+}
+#endif
 
 QString firstCharOutsideCodePage936(QStringView text) {
   QString found;

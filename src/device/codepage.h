@@ -9,8 +9,13 @@
 // converter does, which a Qt built without ICU lacks.
 
 // Whether this system can convert code page 936 at all. Without a converter every function
-// below refuses: no bytes, no characters.
+// below refuses: no bytes, no characters. It is defined in a file of its own, so that a test
+// program can define it instead and stand for a system without a converter; the programs
+// carry no such switch.
 bool codePage936Available();
+
+// Whether the system's converter is there (ICU's GBK, or Windows' code page 936).
+bool systemHasCodePage936();
 
 // The bytes of text in code page 936, or nothing when some character has no place in it.
 std::optional<QByteArray> toCodePage936(QStringView text);
@@ -22,7 +27,3 @@ QString firstCharOutsideCodePage936(QStringView text);
 // One character from a code page 936 double-byte pair, or nothing when the pair is not a
 // character of the code page.
 std::optional<QString> charFromCodePage936Pair(char lead, char trail);
-
-// For tests: makes the system's converter count as missing (true) or present again (false),
-// the state of a Qt without ICU, so that the callers' refusal can be checked anywhere.
-void simulateMissingCodePage936(bool missing);

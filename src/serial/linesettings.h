@@ -18,6 +18,9 @@ struct LineSettings {
 // with no blanks. Anything else is malformed and gives nothing.
 std::optional<LineSettings> parseLineSettings(QStringView text);
 
+// The time one character takes on the line, start and stop bits included, in microseconds.
+qint64 characterMicros(const LineSettings &line);
+
 // How long the line must be silent before an unfinished reply block counts as stray: the larger
 // of 100 ms and 20 character times. A device sends a block back to back, but a USB adapter hands
 // bytes over in chunks when its latency timer runs out (16 ms is the common default), so a gap

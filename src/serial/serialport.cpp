@@ -4,7 +4,10 @@
 #include "serial/openfailure.h"
 #include "serial/systemline.h"
 
+#include <QDeadlineTimer>
 #include <QFile>
+#include <QScopedValueRollback>
+#include <QThread>
 
 #ifdef Q_OS_UNIX
 #include <unistd.h>
@@ -56,11 +59,15 @@ void requireZero(int value, const QString &property) {
 
 } // namespace
 
-SerialPort::SerialPort(QObject *parent) : QObject(parent), port_(this) {
+SerialPort::SerialPort(QObject *parent) : QObject(parent), port_(this), hangUpWatch_(this) {
   strayTimer_.setSingleShot(true);
   connect(&strayTimer_, &QTimer::timeout, this, &SerialPort::dropStrayBytes);
   connect(&port_, &QSerialPort::readyRead, this, &SerialPort::raiseReceiveEvents);
   connect(&port_, &QSerialPort::errorOccurred, this, &SerialPort::handleError);
+  connect(&hangUpWatch_, &HangUpWatch::hungUp, this, [this] {
+    if (port_.isOpen())
+      closeOnLineFault(true);
+  });
 }
 
 void SerialPort::setDeviceResolver(DeviceResolver resolver) { resolver_ = std::move(resolver); }
@@ -91,10 +98,13 @@ void SerialPort::setSettings(const QString &settings) {
 void SerialPort::setPortOpen(bool open) {
   if (open == port_.isOpen())
     return;
-  if (open)
+  if (open) {
     this->open();
-  else
+    hangUpWatch_.start(port_.handle());
+  } else {
+    hangUpWatch_.stop();
     port_.close();
+  }
   strayTimer_.stop();
 }
 
@@ -175,6 +185,29 @@ void SerialPort::Output(const QByteArray &bytes) {
   writing_ = false;
 }
 
+void SerialPort::waitUntilSent() {
+  constexpr int marginMs = 500;
+  constexpr int stalledMs = 250;
+  constexpr int pollMs = 5;
+  if (!port_.isOpen())
+    return;
+  const QScopedValueRollback closing(closing_, true);
+  hangUpWatch_.stop();
+  qint64 waiting = OutBufferCount();
+  const qint64 lineMs = waiting * characterMicros(*parseLineSettings(settings_)) / 1000;
+  const QDeadlineTimer deadline(lineMs + marginMs);
+  QDeadlineTimer stalled(stalledMs);
+  while (waiting > 0 && port_.isOpen() && !deadline.hasExpired() && !stalled.hasExpired()) {
+    // Hands what Qt holds to the driver; the driver's own queue drains at line pace.
+    if (port_.bytesToWrite() == 0 || !port_.waitForBytesWritten(pollMs))
+      QThread::msleep(pollMs);
+    const qint64 now = OutBufferCount();
+    if (now < waiting)
+      stalled.setRemainingTime(stalledMs);
+    waiting = now;
+  }
+}
+
 QByteArray SerialPort::Input() {
   return rThreshold_ > 0 ? port_.read(rThreshold_) : port_.readAll();
 }
@@ -213,7 +246,7 @@ void SerialPort::dropStrayBytes() {
 void SerialPort::handleError(QSerialPort::SerialPortError error) {
   // Errors while opening are reported by open() itself; once the port is closed, the
   // repeated errors a vanished device can raise have nothing left to say.
-  if (error == QSerialPort::NoError || !port_.isOpen())
+  if (error == QSerialPort::NoError || !port_.isOpen() || closing_)
     return;
   // A write the line could not take yet (the device reads slowly) stays in the buffer and goes
   // out when the line takes it.
@@ -228,6 +261,7 @@ void SerialPort::handleError(QSerialPort::SerialPortError error) {
 void SerialPort::closeOnLineFault(bool hungUp) {
   const QString reason = hungUp ? QStringLiteral("设备已断开 The device was disconnected.")
                                 : lineFaultReason(port_.error(), port_.errorString());
+  hangUpWatch_.stop();
   // Replies that arrived whole before the fault are the operator's, whatever happens next.
   raiseReceiveEvents();
   strayTimer_.stop();

@@ -2,6 +2,7 @@
 
 #include "device/failure.h"
 #include "serial/devicemap.h"
+#include "serial/hangupwatch.h"
 #include "serial/linesettings.h"
 
 #include <QObject>
@@ -12,8 +13,10 @@
 
 // The program's one serial port, with the operations its logic relies on under their
 // familiar names. Operations that fail raise a Failure; a fault of the line while the port is
-// open (device unplugged, cable cut, a write that failed) closes the port and is reported once
-// through Failed, after the complete reply blocks already received. A line that cannot take
+// open (the device hung up: a USB adapter pulled, a pseudo-terminal's other side closed; or a
+// write that failed) closes the port and is reported once through Failed, after the complete
+// reply blocks already received. The modem lines are not watched (Qt opens the line as local),
+// so a cable cut behind the adapter, or a device switched off, is only silence. A line that cannot take
 // bytes right now is no fault: they wait and go out in order.
 //
 // A device sends a reply block back to back. Bytes short of a block that are followed by
@@ -74,6 +77,12 @@ public:
   // This port raises no send events, so 0 is the only value it takes.
   void setSThreshold(int count);
 
+  // Closing puts back at once the line settings found at opening, which would garble bytes still
+  // on their way out. This waits, at most the line time of what waits plus a margin, until they
+  // have left; a device that takes nothing for a while has stopped reading, and the rest is
+  // given up without a word. Faults met meanwhile are not reported: the port is closing.
+  void waitUntilSent();
+
   // Sends the bytes unchanged and at once. Raises PortNotOpen on a closed port, and
   // TransmitBufferFull without sending anything while more than outputBound waits.
   void Output(const QByteArray &bytes);
@@ -99,8 +108,10 @@ private:
   QString tried() const;
 
   QSerialPort port_;
+  HangUpWatch hangUpWatch_;
   QTimer strayTimer_;
   bool writing_ = false;
+  bool closing_ = false;
   std::optional<DeviceResolver> resolver_;
   QString device_;
   QString givenDevice_;

@@ -9,7 +9,13 @@ qint64 systemOutputQueued(SerialHandle) { return 0; }
 
 bool systemInputPending(SerialHandle) { return false; }
 
-// The modem status cannot be read from a device that has been removed.
+// Qt 6.4 keeps a WaitCommEvent pending on the port, so a removed device always ends up as an
+// error of the port: the wait (or a read or write) completes with ERROR_ACCESS_DENIED, which Qt
+// raises as PermissionError, or with ERROR_BAD_COMMAND, ERROR_DEVICE_REMOVED or
+// ERROR_OPERATION_ABORTED (what Wine gives when a pseudo-terminal behind COMn hangs up), all
+// raised as ResourceError. Whichever it is, SerialPort closes the port on it; this check only
+// decides whether the box says the device was disconnected: the modem status cannot be read
+// from a device that has gone (ERROR_NOT_READY under Wine, the errors above on a real PC).
 bool deviceHungUp(SerialHandle handle) {
   DWORD status = 0;
   return !GetCommModemStatus(handle, &status);

@@ -14,5 +14,6 @@ qint64 systemOutputQueued(SerialHandle handle);
 // Bytes have arrived that Qt has not read yet: the line is not silent.
 bool systemInputPending(SerialHandle handle);
 
-// The device is gone: unplugged, its cable cut, or (for a pseudo-terminal) its other side closed.
+// The device has hung up: a USB adapter pulled, or (for a pseudo-terminal) its other side
+// closed. A cut cable does not show here: without the modem lines it is only silence.
 bool deviceHungUp(SerialHandle handle);

@@ -195,7 +195,10 @@ template <typename Work> void Form1::guarded(Work work) {
   }
 }
 
-void Form1::Form_Unload() { comm_->setPortOpen(false); }
+void Form1::Form_Unload() {
+  comm_->waitUntilSent();
+  comm_->setPortOpen(false);
+}
 
 // The address box holds two characters, so a digit typed after the one already there would
 // be refused or pushed in beside it: whatever way the box is entered, its text is selected and

@@ -1,6 +1,7 @@
 #include "support/pty.h"
 
 #include <QtTest>
+#include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -25,8 +26,16 @@ PseudoTerminal::~PseudoTerminal() {
   ::close(slave_);
 }
 
-void PseudoTerminal::write(const QByteArray &bytes) {
-  QCOMPARE(::write(master_, bytes.constData(), bytes.size()), bytes.size());
+void PseudoTerminal::write(const QByteArray &bytes) { QVERIFY(writeAll(bytes)); }
+
+bool PseudoTerminal::writeAll(const QByteArray &bytes) {
+  for (qsizetype sent = 0; sent < bytes.size();) {
+    const ssize_t n = ::write(master_, bytes.constData() + sent, size_t(bytes.size() - sent));
+    if (n < 0 && errno != EINTR)
+      return false;
+    sent += qMax<ssize_t>(n, 0);
+  }
+  return true;
 }
 
 QByteArray PseudoTerminal::read(int quietMs) {

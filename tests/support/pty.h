@@ -15,7 +15,11 @@ public:
   PseudoTerminal &operator=(const PseudoTerminal &) = delete;
 
   QString path() const { return path_; }
+  // Sends the bytes as the device; a test fails if they do not all go. From the test's own
+  // thread only: Qt Test's checks are not thread-safe.
   void write(const QByteArray &bytes);
+  // The same from any thread, telling whether all of them went.
+  bool writeAll(const QByteArray &bytes);
   // What the program sent, gathered until nothing more arrives for quietMs.
   QByteArray read(int quietMs = 50);
   // The line settings as the program left them on the terminal.

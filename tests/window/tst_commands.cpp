@@ -13,13 +13,15 @@
 #include <cerrno>
 #include <dlfcn.h>
 #include <termios.h>
+#include <thread>
 
-// Stands in for the C library's tcflush, through which the port empties its buffers, so that a
-// test can make the device fail at that moment.
-bool failNextPurge = false;
+// Stands in for the C library's tcflush, through which the port empties its buffers: while the
+// switch is on, every purge fails as on a device that has just gone, so that a test can make the
+// device fail at that moment.
+bool failEveryPurge = false;
 
 extern "C" int tcflush(int fd, int queue) {
-  if (failNextPurge) {
+  if (failEveryPurge) {
     errno = EIO;
     return -1;
   }
@@ -86,6 +88,7 @@ private slots:
   void everyWayIntoTheAddressBoxTypesTheAddress();
   void userCodeBoxRefusesWholeWithANote();
   void busyLineRefusesWholeFramesAndStaysOpen();
+  void closingLetsTheLastFrameLeave();
   void refusedInputsWriteNothing_data();
   void refusedInputsWriteNothing();
 };
@@ -184,9 +187,9 @@ void TestCommands::failedOpenLeavesTheWindowAsItWas() {
 // reported and the window offers to open again instead of sends on a closed port.
 void TestCommands::faultRightAfterOpeningLeavesTheWindowClosed() {
   Bench bench;
-  failNextPurge = true;
+  failEveryPurge = true;
   bench.click("Command6");
-  failNextPurge = false;
+  failEveryPurge = false;
   QTRY_COMPARE(bench.boxes.texts.size(), 1);
   QVERIFY2(bench.boxes.texts.at(0).contains(QLatin1String("57")),
            qPrintable(bench.boxes.texts.at(0)));
@@ -272,7 +275,7 @@ void TestCommands::fixedFramesEachPress() {
 // Enter presses the update button beside it.
 void TestCommands::everyWayIntoTheAddressBoxTypesTheAddress() {
   Bench bench;
-  QApplication::setActiveWindow(&bench.form);
+  bench.form.activateWindow();
   QVERIFY(QTest::qWaitForWindowActive(&bench.form));
   auto *address = bench.control<QLineEdit>("Text1");
   // Through the window, as a real click comes, so that a click moves the focus.
@@ -341,7 +344,7 @@ void TestCommands::everyWayIntoTheAddressBoxTypesTheAddress() {
 void TestCommands::userCodeBoxRefusesWholeWithANote() {
   Bench bench;
   bench.open();
-  QApplication::setActiveWindow(&bench.form);
+  bench.form.activateWindow();
   QVERIFY(QTest::qWaitForWindowActive(&bench.form));
   auto *code = bench.control<QLineEdit>("Text2");
   code->setFocus();
@@ -391,6 +394,33 @@ void TestCommands::busyLineRefusesWholeFramesAndStaysOpen() {
   bench.click("Command5");
   QCOMPARE(bench.device.read(), QByteArray("*2-IniP\r"));
   QCOMPARE(bench.boxes.texts.size(), 1);
+}
+
+// The window closed right after a click, while the frame still waits for the line (here a device
+// that reads nothing for a moment, at 1200 baud): it leaves whole before the port closes and its
+// settings are put back.
+void TestCommands::closingLetsTheLastFrameLeave() {
+  Bench bench;
+  bench.choose(QStringLiteral("COM3"), QStringLiteral("1200"), QStringLiteral("None"));
+  bench.click("Command6");
+  QVERIFY(bench.form.MSComm1().PortOpen());
+  int accepted = 0;
+  while (bench.form.MSComm1().OutBufferCount() == 0 && accepted < 20000) {
+    bench.click("Command4");
+    ++accepted;
+  }
+  QVERIFY(bench.form.MSComm1().OutBufferCount() > 0);
+  bench.click("Command5");
+  QByteArray wire;
+  std::thread device([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    wire = bench.device.read(300);
+  });
+  bench.form.close();
+  device.join();
+  QVERIFY(!bench.form.MSComm1().PortOpen());
+  QCOMPARE(wire, QByteArray("@Power on lock enable\r").repeated(accepted) + "*2-IniP\r");
+  QVERIFY(bench.boxes.texts.isEmpty());
 }
 
 void TestCommands::refusedInputsWriteNothing_data() {

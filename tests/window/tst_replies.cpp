@@ -272,8 +272,9 @@ void TestReplies::floodKeepsMemoryBoundedAndCountsDrops() {
     flood += numberedReply(n);
   const qint64 residentBefore = residentKb();
   std::atomic<bool> written = false;
+  std::atomic<bool> whole = false;
   std::thread writer([&] {
-    device->write(flood);
+    whole = device->writeAll(flood);
     written = true;
   });
 
@@ -296,6 +297,7 @@ void TestReplies::floodKeepsMemoryBoundedAndCountsDrops() {
   // The writer only finishes while the window keeps reading, so keep its event loop turning.
   QTRY_VERIFY(written);
   writer.join();
+  QVERIFY(whole);
   QVERIFY(inOrder);
   QVERIFY2(growthKb < boundKb, qPrintable(QStringLiteral("grew by %1 kB").arg(growthKb)));
   QCOMPARE(accounted, replies);

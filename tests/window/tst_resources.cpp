@@ -85,6 +85,20 @@ void TestResources::terminationSignalsEndAsClosingTheWindow() {
   QCOMPARE(program.exitStatus(), QProcess::NormalExit);
   QCOMPARE(program.exitCode(), 0);
 
+  // Started as "nohup qelnor-setup &" does: a hang-up that was ignored at start stays ignored,
+  // and the program goes on when its terminal closes.
+  QProcess immune;
+  immune.setChildProcessModifier([] { ::signal(SIGHUP, SIG_IGN); });
+  immune.start(QStringLiteral(QELNOR_SETUP_PROGRAM), {});
+  QVERIFY(immune.waitForStarted());
+  QTRY_VERIFY_WITH_TIMEOUT(catches(immune.processId(), SIGTERM), 20000);
+  QVERIFY(!catches(immune.processId(), SIGHUP));
+  ::kill(pid_t(immune.processId()), SIGHUP);
+  QVERIFY2(!immune.waitForFinished(500), "ended by an ignored hang-up");
+  ::kill(pid_t(immune.processId()), SIGTERM);
+  QVERIFY(immune.waitForFinished(20000));
+  QCOMPARE(immune.exitCode(), 0);
+
   // The same handling here, with a port open: it is closed and the line is left as found.
   Form1 form;
   form.show();

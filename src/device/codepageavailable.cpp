@@ -1,0 +1,3 @@
+#include "device/codepage.h"
+
+bool codePage936Available() { return systemHasCodePage936(); }
