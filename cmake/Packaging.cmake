@@ -24,7 +24,7 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
 set(CPACK_PACKAGE_DESCRIPTION
     "One window opens a serial port (COM1 to COM15, 1200 to 9600 baud, no, odd
 or even parity) and sends the device its communication address, the user
-code, the start-up password switch or the password reset; each reply of the
+code, the power-on password switch or the password reset; each reply of the
 device is shown in a message box. The command-line program qelnor-cli sends
 the same commands from scripts and prints the replies.")
 set(CPACK_PACKAGE_INSTALL_DIRECTORY qelnor-setup)

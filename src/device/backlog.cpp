@@ -44,7 +44,26 @@ QList<LineEvent> ReplyBacklog::take(qsizetype maxLines) {
   return taken;
 }
 
-void ReplyBacklog::lineClosed() {
-  if (!events_.isEmpty() && events_.constLast().kind == LineEvent::Kind::Stray)
-    events_.removeLast();
+qsizetype ReplyBacklog::linesThroughLastReply() const {
+  qsizetype lines = waitingLines_;
+  for (auto event = events_.crbegin(); event != events_.crend(); ++event) {
+    if (event->kind == LineEvent::Kind::Reply)
+      return lines;
+    lines -= event->kind != LineEvent::Kind::Stray;
+  }
+  return 0;
+}
+
+bool ReplyBacklog::releaseStray() {
+  if (events_.isEmpty() || events_.constLast().kind != LineEvent::Kind::Stray)
+    return false;
+  events_.last().kind = LineEvent::Kind::LoneStray;
+  ++waitingLines_;
+  return true;
+}
+
+std::optional<LineEvent> ReplyBacklog::lineClosed() {
+  if (events_.isEmpty() || events_.constLast().kind != LineEvent::Kind::Stray)
+    return std::nullopt;
+  return events_.takeLast();
 }

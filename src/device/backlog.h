@@ -2,16 +2,19 @@
 
 #include <QByteArray>
 #include <QList>
+#include <optional>
 
 // One thing that happened on the line and waits to be shown: a reply, bytes dropped as stray
-// before a reply, or replies dropped because too many were waiting.
+// before a reply, bytes dropped as stray that no reply followed, or replies (or stray bytes)
+// dropped because too many replies were waiting.
 struct LineEvent {
-  enum class Kind { Reply, Stray, Dropped };
+  enum class Kind { Reply, Stray, Dropped, LoneStray };
   Kind kind;
-  // Reply: the block. Stray: the dropped bytes, the first ReplyBacklog::strayBytesKept of them.
+  // Reply: the block. Stray, LoneStray: the dropped bytes, the first
+  // ReplyBacklog::strayBytesKept of them.
   QByteArray bytes;
   qint64 replies = 0;    // Dropped: replies dropped here
-  qint64 strayBytes = 0; // Stray and Dropped: stray bytes dropped here
+  qint64 strayBytes = 0; // Stray, LoneStray and Dropped: stray bytes dropped here
 };
 
 // What has arrived while the operator still reads an earlier box, in arrival order. A device
@@ -28,18 +31,25 @@ public:
   void push(const QByteArray &reply);
   void pushStray(const QByteArray &bytes);
 
-  // Takes the oldest events holding at most maxLines replies or drop counts, each with the
-  // stray bytes that came before it. Stray bytes with nothing after them yet stay: they are
-  // told with the reply that follows them.
+  // Takes the oldest events holding at most maxLines replies, drop counts or lone stray runs,
+  // each with the stray bytes that came before it. Stray bytes with nothing after them yet
+  // stay: they are told with the reply that follows them, or alone once released.
   QList<LineEvent> take(qsizetype maxLines);
 
-  // The port has closed: stray bytes told with no reply after them are forgotten, since no
-  // reply of that line can follow them any more.
-  void lineClosed();
+  // No reply has followed the latest stray bytes for a while: they become a line of their own
+  // (LoneStray), shown like a reply. Returns whether there were any.
+  bool releaseStray();
 
-  // A reply or a drop count waits to be shown.
+  // The port has closed: no reply of that line can follow the latest stray bytes any more.
+  // They are taken out and returned, to be named where the closing is told.
+  std::optional<LineEvent> lineClosed();
+
+  // A reply, a drop count or a lone stray run waits to be shown.
   bool hasWaiting() const { return waitingLines_ > 0; }
   qsizetype repliesWaiting() const { return replies_; }
+  // The lines waiting up to and with the last reply: replies, and the drop counts and lone
+  // stray runs between them.
+  qsizetype linesThroughLastReply() const;
 
 private:
   bool full() const { return replies_ >= capacity_; }

@@ -4,6 +4,8 @@
 #include "device/codepage.h"
 #include "device/failure.h"
 
+#include <utility>
+
 namespace {
 
 constexpr char carriageReturn = '\r';
@@ -18,14 +20,42 @@ QString codePointName(QStringView character) {
       .toUpper();
 }
 
+// A control character named as a person knows it, in Chinese and in English.
+std::pair<QString, QString> controlCharacterName(char16_t c) {
+  switch (c) {
+  case 0x00:
+    return {QStringLiteral("空字符"), QStringLiteral("a null character")};
+  case 0x08:
+    return {QStringLiteral("退格符"), QStringLiteral("a backspace")};
+  case 0x09:
+    return {QStringLiteral("制表符"), QStringLiteral("a tab")};
+  case 0x0a:
+    return {QStringLiteral("换行符"), QStringLiteral("a line break")};
+  case 0x0b:
+    return {QStringLiteral("垂直制表符"), QStringLiteral("a vertical tab")};
+  case 0x0c:
+    return {QStringLiteral("换页符"), QStringLiteral("a form feed")};
+  case 0x0d:
+    return {QStringLiteral("回车符"), QStringLiteral("a carriage return")};
+  case 0x1b:
+    return {QStringLiteral("转义符"), QStringLiteral("an escape character")};
+  case 0x7f:
+    return {QStringLiteral("删除符"), QStringLiteral("a delete character")};
+  default:
+    return {QStringLiteral("控制字符"), QStringLiteral("a control character")};
+  }
+}
+
 void refuseControlCharacters(const QString &code) {
   for (QChar c : code) {
-    if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+    if (c.unicode() < 0x20 || c.unicode() == 0x7f) {
+      const auto [chinese, english] = controlCharacterName(c.unicode());
+      const QString number = codePointName(QStringView(&c, 1));
       throw Failure(FailureNumber::InvalidArgument,
-                    QStringLiteral("用户码含有控制字符 %1，未发送。\n"
-                                   "The user code holds the control character %1; nothing was "
-                                   "sent.")
-                        .arg(codePointName(QStringView(&c, 1))));
+                    QStringLiteral("用户码含有%1 (%2)，未发送。\n"
+                                   "The user code holds %3 (%2); nothing was sent.")
+                        .arg(chinese, number, english));
+    }
   }
 }
 

@@ -57,30 +57,64 @@ QString replyText(QByteArrayView block) {
 
 namespace {
 
-QString strayLine(const LineEvent &stray) {
+QString strayHex(const LineEvent &stray) {
   QString hex = QString::fromLatin1(stray.bytes.toHex(' ').toUpper());
   if (stray.strayBytes > stray.bytes.size())
     hex += QStringLiteral(" …");
-  return QStringLiteral(
-             "已忽略此回复前的 %1 个杂散字节。%1 stray bytes ignored before this reply: %2")
-      .arg(stray.strayBytes)
-      .arg(hex);
+  return hex;
 }
 
+// "1 stray byte", "5 stray bytes".
+QString strayBytesCount(qint64 count) {
+  return count == 1 ? QStringLiteral("1 stray byte") : QStringLiteral("%1 stray bytes").arg(count);
+}
+
+QString strayLine(const LineEvent &stray) {
+  return QStringLiteral("已忽略此回复前的 %1 个杂散字节。%2 ignored before this reply: %3")
+      .arg(stray.strayBytes)
+      .arg(strayBytesCount(stray.strayBytes), strayHex(stray));
+}
+
+QString loneStrayLine(const LineEvent &stray) {
+  return QStringLiteral("已忽略 %1 个杂散字节，其后没有回复。%2 ignored, no reply followed: %3")
+      .arg(stray.strayBytes)
+      .arg(strayBytesCount(stray.strayBytes), strayHex(stray));
+}
+
+// Told by what was dropped: replies, stray bytes or both; never "0 replies".
 QString droppedLine(const LineEvent &dropped) {
+  if (dropped.replies == 0)
+    return QStringLiteral("此处有 %1 个杂散字节被丢弃：等待的回复过多。%2 dropped here: too many "
+                          "replies were waiting.")
+        .arg(dropped.strayBytes)
+        .arg(strayBytesCount(dropped.strayBytes));
   QString line =
-      QStringLiteral("此处有 %1 条回复因等待过多被丢弃。%1 replies dropped here: too many "
-                     "were waiting.")
-          .arg(dropped.replies);
+      QStringLiteral("此处有 %1 条回复因等待过多被丢弃。%2 dropped here: too many were waiting.")
+          .arg(dropped.replies)
+          .arg(dropped.replies == 1 ? QStringLiteral("1 reply")
+                                    : QStringLiteral("%1 replies").arg(dropped.replies));
   if (dropped.strayBytes > 0)
-    line += QStringLiteral(" 另丢弃 %1 个杂散字节。%1 stray bytes dropped with them.")
-                .arg(dropped.strayBytes);
+    line += QStringLiteral(" 另丢弃 %1 个杂散字节。%2 dropped with them.")
+                .arg(dropped.strayBytes)
+                .arg(strayBytesCount(dropped.strayBytes));
   return line;
+}
+
+QString moreRepliesLine(qsizetype replies, qsizetype boxes) {
+  const QString chinese =
+      boxes == 1 ? QStringLiteral("… 还有 %1 条回复，见下一个框。").arg(replies)
+                 : QStringLiteral("… 还有 %1 条回复，见后面 %2 个框。").arg(replies).arg(boxes);
+  const QString count = replies == 1 ? QStringLiteral("1 more reply follows")
+                                     : QStringLiteral("%1 more replies follow").arg(replies);
+  const QString where = boxes == 1 ? QStringLiteral("in the next box")
+                                   : QStringLiteral("in the next %1 boxes").arg(boxes);
+  return chinese + count + QLatin1Char(' ') + where + QLatin1Char('.');
 }
 
 } // namespace
 
-QString boxText(const QList<LineEvent> &events, qsizetype repliesStillWaiting) {
+QString boxText(const QList<LineEvent> &events, qsizetype repliesStillWaiting,
+                qsizetype boxesStillNeeded) {
   QStringList lines;
   for (const LineEvent &event : events) {
     switch (event.kind) {
@@ -90,14 +124,22 @@ QString boxText(const QList<LineEvent> &events, qsizetype repliesStillWaiting) {
     case LineEvent::Kind::Stray:
       lines.append(strayLine(event));
       break;
+    case LineEvent::Kind::LoneStray:
+      lines.append(loneStrayLine(event));
+      break;
     case LineEvent::Kind::Dropped:
       lines.append(droppedLine(event));
       break;
     }
   }
   if (repliesStillWaiting > 0)
-    lines.append(
-        QStringLiteral("… 还有 %1 条回复，见下一个框。%1 more replies follow in the next box.")
-            .arg(repliesStillWaiting));
+    lines.append(moreRepliesLine(repliesStillWaiting, qMax<qsizetype>(1, boxesStillNeeded)));
   return lines.join(QLatin1Char('\n'));
+}
+
+QString strayAtCloseText(const LineEvent &stray) {
+  return QStringLiteral("串口关闭时还有 %1 个杂散字节，其后没有回复，已忽略：%3\n"
+                        "%2 with no reply after them were ignored when the port closed: %3")
+      .arg(stray.strayBytes)
+      .arg(strayBytesCount(stray.strayBytes), strayHex(stray));
 }

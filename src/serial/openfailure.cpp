@@ -31,3 +31,23 @@ Failure openFailure(QSerialPort::SerialPortError error, const QString &comName,
                    QStringLiteral("%1：%2").arg(tried, systemText));
   }
 }
+
+QString lineFaultReason(QSerialPort::SerialPortError error, const QString &systemText) {
+  QString reason;
+  switch (error) {
+  case QSerialPort::ReadError:
+    reason = QStringLiteral("读取串口失败 Reading from the port failed");
+    break;
+  case QSerialPort::WriteError:
+    reason = QStringLiteral("写入串口失败 Writing to the port failed");
+    break;
+  case QSerialPort::ResourceError:
+    reason = QStringLiteral("串口设备出错 The port's device failed");
+    break;
+  default:
+    reason = QStringLiteral("串口出错 The port failed");
+    break;
+  }
+  return systemText.isEmpty() ? reason + QLatin1Char('.')
+                              : QStringLiteral("%1: %2.").arg(reason, systemText);
+}

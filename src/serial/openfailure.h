@@ -14,3 +14,7 @@ QString portTried(const QString &comName, const QString &device);
 // holds it.
 Failure openFailure(QSerialPort::SerialPortError error, const QString &comName,
                     const QString &device, bool deviceAccessible, const QString &systemText);
+
+// Why an open line failed, for the box that says the port closed: what failed, in Chinese and
+// English like the other reasons, then the system's own words.
+QString lineFaultReason(QSerialPort::SerialPortError error, const QString &systemText);

@@ -259,8 +259,8 @@ void SerialPort::handleError(QSerialPort::SerialPortError error) {
 }
 
 void SerialPort::closeOnLineFault(bool hungUp) {
-  const QString reason =
-      hungUp ? QStringLiteral("设备已断开 The device was disconnected.") : port_.errorString();
+  const QString reason = hungUp ? QStringLiteral("设备已断开 The device was disconnected.")
+                                : lineFaultReason(port_.error(), port_.errorString());
   hangUpWatch_.stop();
   // Replies that arrived whole before the fault are the operator's, whatever happens next.
   raiseReceiveEvents();

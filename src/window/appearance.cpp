@@ -2,8 +2,11 @@
 
 #include <QFontInfo>
 #include <QFontMetrics>
+#include <QImage>
 #include <QLineEdit>
+#include <QPainter>
 #include <QStyle>
+#include <QStyleOptionButton>
 #include <cmath>
 
 #ifdef Q_OS_WIN
@@ -14,6 +17,9 @@ namespace {
 
 constexpr double textContrast = 4.5;
 constexpr double disabledContrast = 3.0;
+// Glyphs are antialiased: the darkest pixel of a thin stroke falls a little short of the
+// caption's colour, so the colour is chosen with this much to spare.
+constexpr double antialiasingAllowance = 1.1;
 
 double relativeLuminance(const QColor &colour) {
   const auto linear = [](double channel) {
@@ -87,13 +93,47 @@ QColor readableOr(const QColor &preferred, const QColor &background, const QColo
 }
 
 QColor readableDisabled(const QColor &disabled, const QColor &background, const QColor &enabled) {
-  constexpr int steps = 20;
+  return readableDisabled(disabled, QList<QColor>{background}, enabled, disabledContrast);
+}
+
+QColor readableDisabled(const QColor &disabled, const QList<QColor> &backgrounds,
+                        const QColor &enabled, double contrast) {
+  const auto leastContrast = [&](const QColor &colour) {
+    double least = 21;
+    for (const QColor &background : backgrounds)
+      least = qMin(least, contrastRatio(colour, background));
+    return least;
+  };
+  constexpr int steps = 40;
   for (int step = 0; step < steps; ++step) {
     const QColor candidate = mixed(disabled, enabled, double(step) / steps);
-    if (contrastRatio(candidate, background) >= disabledContrast)
+    if (leastContrast(candidate) >= contrast)
       return candidate;
   }
   return enabled;
+}
+
+QList<QColor> disabledButtonFaces(const QPalette &palette, const QStyle &style) {
+  QStyleOptionButton option;
+  option.palette = palette;
+  option.palette.setCurrentColorGroup(QPalette::Disabled);
+  option.state = QStyle::State_Raised; // and not State_Enabled
+  option.rect = QRect(0, 0, 121, 41);  // the size of the wide command buttons
+  QImage face(option.rect.size(), QImage::Format_RGB32);
+  face.fill(palette.color(QPalette::Disabled, QPalette::Window));
+  {
+    QPainter painter(&face);
+    style.drawControl(QStyle::CE_PushButtonBevel, &option, &painter);
+  }
+  const QRect inside = style.subElementRect(QStyle::SE_PushButtonContents, &option)
+                           .adjusted(2, 2, -2, -2)
+                           .intersected(face.rect());
+  QList<QColor> colours;
+  for (int y = inside.top(); y <= inside.bottom(); ++y)
+    for (int x = inside.left(); x <= inside.right(); ++x)
+      if (const QColor colour = face.pixelColor(x, y); !colours.contains(colour))
+        colours.append(colour);
+  return colours;
 }
 
 QFont fittingColumns(QFont font, int columns, int width) {
@@ -121,16 +161,22 @@ QFont songFont(int pointSize, QFont::Weight weight) {
 
 QFont fixedPitchFont(int pointSize) { return faceFont(fixedFaces, pointSize, QFont::Normal); }
 
-QPalette readablePalette(QPalette theme) {
+QPalette readablePalette(QPalette theme, const QStyle &style) {
   const std::pair<QPalette::ColorRole, QPalette::ColorRole> textOn[] = {
-      {QPalette::ButtonText, QPalette::Button},
-      {QPalette::WindowText, QPalette::Window},
-      {QPalette::Text, QPalette::Base}};
+      {QPalette::WindowText, QPalette::Window}, {QPalette::Text, QPalette::Base}};
   for (const auto &[text, background] : textOn)
     theme.setColor(QPalette::Disabled, text,
                    readableDisabled(theme.color(QPalette::Disabled, text),
                                     theme.color(QPalette::Disabled, background),
                                     theme.color(QPalette::Active, text)));
+  // A greyed caption is read against the face the style paints, which need not be the
+  // palette's button colour (Fusion paints a lighter gradient).
+  QList<QColor> faces = disabledButtonFaces(theme, style);
+  faces.append(theme.color(QPalette::Disabled, QPalette::Button));
+  theme.setColor(QPalette::Disabled, QPalette::ButtonText,
+                 readableDisabled(theme.color(QPalette::Disabled, QPalette::ButtonText), faces,
+                                  theme.color(QPalette::Active, QPalette::ButtonText),
+                                  disabledContrast * antialiasingAllowance));
   return theme;
 }
 

@@ -10,11 +10,15 @@
 #include "window/startup.h"
 
 #include <QAbstractItemView>
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QMouseEvent>
 #include <QScopedValueRollback>
 #include <QTimer>
 #include <QToolTip>
+#include <QValidator>
+#include <limits>
 
 namespace {
 
@@ -28,6 +32,74 @@ void fill(QComboBox *box, const QStringList &items) {
 // A flood of replies is shown a screenful at a time rather than in a box per reply.
 constexpr qsizetype boxLineLimit = 16;
 
+// The character limit of an entry box. The box's own limit would cut a longer paste, or an
+// emoji after the 31st character, to fit and say nothing; this refuses the whole edit
+// instead, leaves the text as it was and lets the box say so (QLineEdit::inputRejected).
+class LengthLimit : public QValidator {
+public:
+  LengthLimit(qsizetype limit, QObject *parent) : QValidator(parent), limit_(limit) {}
+
+  State validate(QString &input, int &) const override {
+    if (input.size() <= limit_)
+      return Acceptable;
+    refusedLength_ = input.size();
+    return Invalid;
+  }
+  qsizetype limit() const { return limit_; }
+  // The length the last refused edit would have given the text.
+  qsizetype refusedLength() const { return refusedLength_; }
+
+private:
+  qsizetype limit_;
+  mutable qsizetype refusedLength_ = 0;
+};
+
+// The window is a frame to assistive technologies, as top-level windows are, not a filler
+// (the role Qt gives a plain widget).
+QAccessibleInterface *windowAccessible(const QString &className, QObject *object) {
+  if (className == QLatin1String("Form1") && object->isWidgetType())
+    return new QAccessibleWidget(static_cast<QWidget *>(object), QAccessible::Window);
+  return nullptr;
+}
+
+// What the operator is told when a list text named no entry: which text, and what was opened
+// (or tried) in its place. Empty when every text was used.
+QString choicesNotUsed(const QString &port, const QString &rate, const QString &parity,
+                       const ChoiceTexts &used, bool opened) {
+  QStringList chinese;
+  QStringList english;
+  if (!comNumberFromName(port)) {
+    chinese.append(opened ? QStringLiteral("“%1” 不是列表中的串口名称，已打开 %2。")
+                          : QStringLiteral("“%1” 不是列表中的串口名称，已尝试打开 %2。"));
+    chinese.last() = chinese.last().arg(port, used.port);
+    english.append((opened ? QStringLiteral("“%1” is not one of the list's port names; %2 was "
+                                            "opened.")
+                           : QStringLiteral("“%1” is not one of the list's port names; %2 was "
+                                            "tried."))
+                       .arg(port, used.port));
+  }
+  if (!settingsFromTable(rate, parity)) {
+    QStringList zh;
+    QStringList en;
+    if (!rateItems().contains(rate)) {
+      zh.append(QStringLiteral("“%1” 不是列表中的波特率").arg(rate));
+      en.append(QStringLiteral("“%1” is not one of the list's rates").arg(rate));
+    }
+    if (!parityItems().contains(parity)) {
+      zh.append(QStringLiteral("“%1” 不是列表中的校验位").arg(parity));
+      en.append(QStringLiteral("“%1” is not one of the list's parities").arg(parity));
+    }
+    chinese.append(zh.join(QStringLiteral("，")) +
+                   QStringLiteral("，波特率和校验位沿用 %1、%2。").arg(used.rate, used.parity));
+    english.append(en.join(QStringLiteral(" and ")) +
+                   QStringLiteral("; the rate and parity in force, %1 and %2, were kept.")
+                       .arg(used.rate, used.parity));
+  }
+  if (chinese.isEmpty())
+    return {};
+  return chinese.join(QString()) + QLatin1Char('\n') + english.join(QLatin1Char(' '));
+}
+
 } // namespace
 
 Form1::Form1(QWidget *parent)
@@ -36,6 +108,8 @@ Form1::Form1(QWidget *parent)
   // Set before the controls exist, so that they are created and laid out in the Song face
   // once instead of in the default face first.
   setFont(songFont(9, QFont::Normal));
+  static const bool windowIsAFrame = (QAccessible::installFactory(windowAccessible), true);
+  Q_UNUSED(windowIsAFrame);
   ui->setupUi(this);
   setFixedSize(size());
   applyFonts();
@@ -51,12 +125,12 @@ void Form1::applyFonts() {
   // The described face has 8-pixel columns, so the box shows a whole code; a wider stand-in
   // would scroll the start of a long code out of sight.
   ui->Text2->setFont(
-      fittingColumns(fixedPitchFont(12), ui->Text2->maxLength(), textAreaWidth(*ui->Text2)));
+      fittingColumns(fixedPitchFont(12), int(userCodeMaxLength), textAreaWidth(*ui->Text2)));
 }
 
 void Form1::applyPalette() {
   const QScopedValueRollback applying(applyingPalette_, true);
-  setPalette(readablePalette(QApplication::palette(this)));
+  setPalette(readablePalette(QApplication::palette(this), *style()));
   for (QLineEdit *entry : {ui->Text1, ui->Text2})
     entry->setPalette(entryPalette(palette()));
 }
@@ -74,6 +148,13 @@ void Form1::connectHandlers() {
   connect(comm_, &SerialPort::OnComm, this, &Form1::MSComm1_OnComm);
   connect(comm_, &SerialPort::Failed, this, &Form1::MSComm1_Failed);
   connect(comm_, &SerialPort::StrayDropped, this, &Form1::MSComm1_StrayDropped);
+  strayWait_.setSingleShot(true);
+  strayWait_.setInterval(strayAloneMs);
+  connect(&strayWait_, &QTimer::timeout, this, &Form1::MSComm1_StrayUnanswered);
+  for (QLineEdit *box : {ui->Text1, ui->Text2})
+    limitEntry(box);
+  connect(ui->Text1, &QLineEdit::returnPressed, this, &Form1::Text1_KeyPress_Return);
+  connect(ui->Text2, &QLineEdit::returnPressed, this, &Form1::Text2_KeyPress_Return);
   ui->Text1->installEventFilter(this);
   qApp->installEventFilter(this);
 }
@@ -82,7 +163,10 @@ void Form1::connectHandlers() {
 // told, and the window follows.
 bool Form1::eventFilter(QObject *watched, QEvent *event) {
   if (watched == ui->Text1 && event->type() == QEvent::FocusIn)
-    Text1_GotFocus();
+    Text1_GotFocus(static_cast<QFocusEvent *>(event)->reason());
+  if (watched == ui->Text1 && event->type() == QEvent::MouseButtonRelease &&
+      static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton)
+    Text1_MouseUp();
   if (watched == qApp && event->type() == QEvent::ApplicationPaletteChange && !applyingPalette_)
     applyPalette();
   return QWidget::eventFilter(watched, event);
@@ -117,22 +201,77 @@ void Form1::Form_Unload() {
 }
 
 // The address box holds two characters, so a digit typed after the one already there would
-// be refused or pushed in beside it: whatever way the box is entered, typing replaces it.
-void Form1::Text1_GotFocus() { QTimer::singleShot(0, ui->Text1, &QLineEdit::selectAll); }
+// be refused or pushed in beside it: whatever way the box is entered, its text is selected and
+// typing replaces it. A click places the caret, so it is the click that selects (below); a
+// context menu closing gives the focus back to the box it never left.
+void Form1::Text1_GotFocus(Qt::FocusReason reason) {
+  if (reason != Qt::MouseFocusReason && reason != Qt::PopupFocusReason)
+    ui->Text1->selectAll();
+}
 
+// A click anywhere in the box, whether it had the focus or not, selects its text, unless the
+// operator dragged across part of it to select that.
+void Form1::Text1_MouseUp() {
+  if (!ui->Text1->hasSelectedText())
+    ui->Text1->selectAll();
+}
+
+// Enter in a box presses the update button beside it.
+void Form1::Text1_KeyPress_Return() { pressIfEnabled(ui->Command3, ui->Text1); }
+
+void Form1::Text2_KeyPress_Return() { pressIfEnabled(ui->Command1, ui->Text2); }
+
+void Form1::pressIfEnabled(QPushButton *button, QLineEdit *from) {
+  if (button->isEnabled())
+    button->click();
+  else
+    showNote(from, QStringLiteral("请先打开串口。\nOpen the port first."));
+}
+
+void Form1::limitEntry(QLineEdit *box) {
+  box->setValidator(new LengthLimit(box->maxLength(), box));
+  box->setMaxLength(std::numeric_limits<qint16>::max());
+  connect(box, &QLineEdit::inputRejected, this, [this, box] { entryRefused(box); });
+}
+
+// A keystroke or paste the box does not take is never lost without a word.
+void Form1::entryRefused(QLineEdit *box) {
+  const auto *limit = static_cast<const LengthLimit *>(box->validator());
+  if (box == ui->Text1)
+    showNote(box, QStringLiteral("通讯地址为 0–99，最多两位数字；这次输入未被接受。\n"
+                                 "The address is 0 to 99, two digits at most; this input was "
+                                 "not taken."));
+  else
+    showNote(box, QStringLiteral("用户码最多 %1 个字符；这次输入会使它变为 %2 个字符，未被接受。\n"
+                                 "The user code holds at most %1 characters; this input would "
+                                 "have made it %2 and was not taken.")
+                      .arg(limit->limit())
+                      .arg(limit->refusedLength()));
+}
+
+// A list text that names no entry leaves what is in force; the operator is told so at once,
+// in the box of a failed open or in a box of its own.
 void Form1::Command6_Click() {
-  guarded([this] {
-    try {
-      OpenPort(*comm_, ui->Combo1->currentText(), ui->Combo2->currentText(),
-               ui->Combo3->currentText());
-    } catch (const Failure &) {
-      comm_->setPortOpen(false);
-      setPortOpenedControls(false);
-      throw;
-    }
-    // The line can fail in the very moment after opening; the controls follow the port.
-    setPortOpenedControls(comm_->PortOpen());
-  });
+  const QString port = ui->Combo1->currentText();
+  const QString rate = ui->Combo2->currentText();
+  const QString parity = ui->Combo3->currentText();
+  const auto notUsed = [&](bool opened) {
+    return choicesNotUsed(port, rate, parity, choicesInForce(comm_->CommPort(), comm_->Settings()),
+                          opened);
+  };
+  try {
+    OpenPort(*comm_, port, rate, parity);
+  } catch (const Failure &failure) {
+    comm_->setPortOpen(false);
+    setPortOpenedControls(false);
+    const QString note = notUsed(false);
+    showBox(failureText(failure) + (note.isEmpty() ? QString() : QStringLiteral("\n\n") + note));
+    return;
+  }
+  // The line can fail in the very moment after opening; the controls follow the port.
+  setPortOpenedControls(comm_->PortOpen());
+  if (const QString note = notUsed(true); !note.isEmpty())
+    showBox(note);
 }
 
 void Form1::Command3_Click() {
@@ -140,7 +279,17 @@ void Form1::Command3_Click() {
 }
 
 void Form1::Command1_Click() {
-  guarded([this] { comm_->Output(userCodeFrame(ui->Text2->text())); });
+  guarded([this] {
+    // The box refuses a longer code as it is typed or pasted; one set from elsewhere is refused
+    // here, as the command line refuses it, rather than cut.
+    const QString code = ui->Text2->text();
+    if (code.size() > userCodeMaxLength)
+      throw Failure(FailureNumber::InvalidArgument,
+                    QStringLiteral("用户码最多 %1 个字符，未发送。\n"
+                                   "The user code holds at most %1 characters; nothing was sent.")
+                        .arg(userCodeMaxLength));
+    comm_->Output(userCodeFrame(code));
+  });
 }
 
 void Form1::Command4_Click() {
@@ -185,13 +334,28 @@ void Form1::MSComm1_OnComm() {
   if (comm_->CommEvent() != SerialPort::comEvReceive)
     return;
   replies_.push(comm_->Input());
+  // Stray bytes before it are told with it.
+  strayWait_.stop();
   scheduleWaitingMessages();
 }
 
-void Form1::MSComm1_StrayDropped(const QByteArray &bytes) { replies_.pushStray(bytes); }
+void Form1::MSComm1_StrayDropped(const QByteArray &bytes) {
+  replies_.pushStray(bytes);
+  // Counted from the first stray bytes of a run, so that noise that never stops is still told.
+  if (!strayWait_.isActive())
+    strayWait_.start();
+}
 
+// No reply came after stray bytes: they are told in a box of their own.
+void Form1::MSComm1_StrayUnanswered() {
+  if (replies_.releaseStray())
+    scheduleWaitingMessages();
+}
+
+// Stray bytes still waiting for a reply are named in the box that tells of the closing.
 void Form1::MSComm1_Failed(const Failure &failure) {
-  replies_.lineClosed();
+  strayWait_.stop();
+  strayAtClose_ = replies_.lineClosed();
   setPortOpenedControls(false);
   lineFault_ = failure;
   scheduleWaitingMessages();
@@ -233,7 +397,8 @@ void Form1::showReplies(const QList<LineEvent> &events) {
   for (const LineEvent &event : events)
     if (event.kind == LineEvent::Kind::Reply)
       ui->Label5->setText(replyText(event.bytes));
-  showBox(boxText(events, replies_.repliesWaiting()));
+  showBox(boxText(events, replies_.repliesWaiting(),
+                  (replies_.linesThroughLastReply() + boxLineLimit - 1) / boxLineLimit));
 }
 
 void Form1::showWaitingMessages() {
@@ -243,7 +408,9 @@ void Form1::showWaitingMessages() {
       showReplies(replies_.take(boxLineLimit));
     } else if (lineFault_) {
       const Failure fault = *std::exchange(lineFault_, std::nullopt);
-      showBox(failureText(fault));
+      const std::optional<LineEvent> stray = std::exchange(strayAtClose_, std::nullopt);
+      showBox(stray ? failureText(fault) + QLatin1Char('\n') + strayAtCloseText(*stray)
+                    : failureText(fault));
     } else {
       return;
     }

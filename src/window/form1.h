@@ -3,6 +3,7 @@
 #include "device/backlog.h"
 #include "device/failure.h"
 
+#include <QTimer>
 #include <QWidget>
 #include <memory>
 #include <optional>
@@ -11,6 +12,8 @@ namespace Ui {
 class Form1;
 }
 class SerialPort;
+class QLineEdit;
+class QPushButton;
 
 // The program's only window. Each handler is named after its control and event. A failure
 // in a handler is shown in a message box and stops that handler only; the window goes on.
@@ -23,6 +26,9 @@ public:
 
   SerialPort &MSComm1() { return *comm_; }
 
+  // How long stray bytes wait for a reply to be told with before they are told alone.
+  static constexpr int strayAloneMs = 1000;
+
 protected:
   bool eventFilter(QObject *watched, QEvent *event) override;
   void closeEvent(QCloseEvent *event) override;
@@ -34,7 +40,11 @@ private:
   void Form_Load();
   void Form_Unload();
 
-  void Text1_GotFocus();
+  void Text1_GotFocus(Qt::FocusReason reason);
+  void Text1_MouseUp();
+  void Text1_KeyPress_Return();
+  void Text2_KeyPress_Return();
+  void entryRefused(QLineEdit *box);
   void Command6_Click();
   void Command3_Click();
   void Command1_Click();
@@ -46,10 +56,13 @@ private:
   void Combo1_ToolTip(const QPoint &globalPosition);
   void MSComm1_OnComm();
   void MSComm1_StrayDropped(const QByteArray &bytes);
+  void MSComm1_StrayUnanswered();
   void MSComm1_Failed(const Failure &failure);
 
   // Runs a handler's work; a Failure it raises is reported and ends only that work.
   template <typename Work> void guarded(Work work);
+  void limitEntry(QLineEdit *box);
+  void pressIfEnabled(QPushButton *button, QLineEdit *from);
   void setPortOpenedControls(bool opened);
   void showBox(const QString &text);
   void scheduleWaitingMessages();
@@ -63,6 +76,9 @@ private:
   // share one box, the fault comes after them.
   ReplyBacklog replies_;
   std::optional<Failure> lineFault_;
+  std::optional<LineEvent> strayAtClose_;
+  // Stray bytes that no reply followed within strayAloneMs get a line of their own.
+  QTimer strayWait_;
   bool boxOpen_ = false;
   bool applyingPalette_ = false;
   bool showScheduled_ = false;

@@ -1,22 +1,43 @@
 #include "window/messagebox.h"
 
+#include <QApplication>
 #include <QClipboard>
-#include <QGuiApplication>
+#include <QGridLayout>
 #include <QLabel>
 #include <QMessageBox>
 #include <QShortcut>
+#include <QToolTip>
 
 QString applicationTitle() { return QStringLiteral("QELNOR彩屏设置软件"); }
+
+int boxWidthForTitle(const QString &title) {
+  QFont bold = QApplication::font("QMdiSubWindowTitleBar");
+  bold.setBold(true);
+  // The window icon and three buttons (minimise, maximise, close), with the frame's margins.
+  constexpr int decorations = 4 * 28 + 24;
+  return QFontMetrics(bold).horizontalAdvance(title) + decorations;
+}
 
 // A reply or an error number is often wanted elsewhere (a report, a support call): the text can
 // be selected with the mouse, and Ctrl+C copies the selection, or the whole text without one.
 void showMessageBox(QWidget *parent, const QString &text) {
   QMessageBox box(QMessageBox::NoIcon, applicationTitle(), text, QMessageBox::Ok, parent);
   box.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  // A short reply would make a box narrower than its title: the box sizes itself from its
+  // layout's minimum width, which a spacer across the layout raises.
+  if (auto *grid = qobject_cast<QGridLayout *>(box.layout()))
+    grid->addItem(new QSpacerItem(boxWidthForTitle(box.windowTitle()), 0, QSizePolicy::Minimum,
+                                  QSizePolicy::Minimum),
+                  grid->rowCount(), 0, 1, grid->columnCount());
   const QShortcut copy(QKeySequence::Copy, &box, [&box] {
     const auto *label = box.findChild<QLabel *>(QStringLiteral("qt_msgbox_label"));
     QGuiApplication::clipboard()->setText(label && label->hasSelectedText() ? label->selectedText()
                                                                             : box.text());
   });
   box.exec();
+}
+
+void showNote(QWidget *at, const QString &text) {
+  QApplication::beep();
+  QToolTip::showText(at->mapToGlobal(QPoint(0, at->height())), text, at, QRect(), noteShownMs);
 }

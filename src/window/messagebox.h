@@ -11,3 +11,15 @@ QString applicationTitle();
 // Every box of the program: modal, the application title, the text, one OK button, no icon.
 // Returns when the operator has dismissed it.
 void showMessageBox(QWidget *parent, const QString &text);
+
+// The width a box needs so that a window manager's title bar shows the whole title beside its
+// icon and buttons: Qt allows the title 50 pixels more, which a bold title font and three
+// buttons outgrow.
+int boxWidthForTitle(const QString &title);
+
+// A short note at a control, where the operator is looking while typing, with a beep: for an
+// input the control did not take. Not modal; it goes when the operator moves on.
+void showNote(QWidget *at, const QString &text);
+
+// How long a note stays up when the operator does nothing.
+inline constexpr int noteShownMs = 8000;

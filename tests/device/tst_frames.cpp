@@ -54,12 +54,14 @@ void TestFrames::refusedUserCodes_data() {
   const auto row = [](const char *name, const QString &code, const QStringList &named) {
     QTest::newRow(name) << code << named;
   };
-  row("pasted CR starting another command", "12\r@Power on lock enable", {"U+000D"});
-  row("line feed", "\n", {"U+000A"});
-  row("tab", "\t", {"U+0009"});
-  row("zero", QString(QChar(0)) + "1", {"U+0000"});
-  row("unit separator", "ab\x1f", {"U+001F"});
-  row("delete", "\x7f", {"U+007F"});
+  // Named as a person knows it, with its code point.
+  row("pasted CR starting another command", "12\r@Power on lock enable",
+      {"a carriage return (U+000D)", "回车符 (U+000D)"});
+  row("line feed", "\n", {"a line break (U+000A)", "换行符 (U+000A)"});
+  row("tab", "\t", {"a tab (U+0009)", "制表符 (U+0009)"});
+  row("zero", QString(QChar(0)) + "1", {"a null character (U+0000)"});
+  row("unit separator", "ab\x1f", {"a control character (U+001F)"});
+  row("delete", "\x7f", {"a delete character (U+007F)"});
   row("control after chinese", "中文\r", {"U+000D"});
   row("emoji", "a😀b", {"😀", "U+1F600"});
   row("latin y with diaeresis", "ÿ", {"ÿ", "U+00FF"});

@@ -10,6 +10,9 @@ private slots:
   void shownText_data();
   void shownText();
   void backlogGroupsRepliesAndCountsGaps();
+  void strayBytesNoReplyFollowed();
+  void dropNoticeSaysWhatWasDropped();
+  void moreRepliesNameTheBoxesTheyFill();
 };
 
 void TestReplyText::shownText_data() {
@@ -65,12 +68,13 @@ void TestReplyText::backlogGroupsRepliesAndCountsGaps() {
   QCOMPARE(box.size(), 4);
   QVERIFY(box.at(0).endsWith(QLatin1String("2 stray bytes ignored before this reply: 02 03")));
   QCOMPARE(box.mid(1, 2), QStringList({"reply one..", "reply two.."}));
-  QVERIFY(box.at(3).contains(QLatin1String("1 more replies follow")));
+  QVERIFY2(box.at(3).endsWith(QLatin1String("1 more reply follows in the next box.")),
+           qPrintable(box.at(3)));
 
   backlog.push("#after room.");
   box = nextBox(16);
   QCOMPARE(box.size(), 4);
-  QVERIFY(box.at(0).endsWith(QLatin1String("1 stray bytes ignored before this reply: 05")));
+  QVERIFY(box.at(0).endsWith(QLatin1String("1 stray byte ignored before this reply: 05")));
   QCOMPARE(box.at(1), QStringLiteral("reply three"));
   QVERIFY(box.at(2).contains(QLatin1String("2 replies dropped here")));
   QVERIFY(box.at(2).contains(QLatin1String("2 stray bytes dropped")));
@@ -78,7 +82,9 @@ void TestReplyText::backlogGroupsRepliesAndCountsGaps() {
   QVERIFY(!backlog.hasWaiting());
 
   backlog.pushStray("\x09");
-  backlog.lineClosed();
+  const auto atClose = backlog.lineClosed();
+  QVERIFY(atClose && atClose->strayBytes == 1);
+  QVERIFY(!backlog.lineClosed());
   backlog.push("ABCDEFGHIJKL");
   QCOMPARE(nextBox(16), QStringList{"BCDEFGHIJKL"});
 
@@ -88,6 +94,69 @@ void TestReplyText::backlogGroupsRepliesAndCountsGaps() {
   box = nextBox(16);
   QVERIFY(box.at(0).contains(QLatin1String("100 stray bytes")));
   QVERIFY2(box.at(0).endsWith(QStringLiteral("35 36 37 38 39 30 31 …")), qPrintable(box.at(0)));
+}
+
+// Stray bytes that no reply follows are released to a line of their own; those still waiting
+// when the line closes are handed over to be named where the closing is told.
+void TestReplyText::strayBytesNoReplyFollowed() {
+  ReplyBacklog backlog;
+  QVERIFY(!backlog.releaseStray());
+  backlog.pushStray("\x02\x03");
+  backlog.pushStray("\x04");
+  QVERIFY(!backlog.hasWaiting());
+  QVERIFY(backlog.releaseStray());
+  QVERIFY(backlog.hasWaiting());
+  QCOMPARE(backlog.linesThroughLastReply(), 0);
+  backlog.pushStray("\x05");
+  backlog.push("#reply......");
+  QCOMPARE(backlog.linesThroughLastReply(), 2);
+  QList<LineEvent> events = backlog.take(16);
+  QCOMPARE(boxText(events, backlog.repliesWaiting()).split(QLatin1Char('\n')),
+           QStringList({QStringLiteral("已忽略 3 个杂散字节，其后没有回复。3 stray bytes ignored, "
+                                       "no reply followed: 02 03 04"),
+                        QStringLiteral("已忽略此回复前的 1 个杂散字节。1 stray byte ignored "
+                                       "before this reply: 05"),
+                        QStringLiteral("reply......")}));
+
+  backlog.pushStray("\x06\x07");
+  const auto atClose = backlog.lineClosed();
+  QVERIFY(atClose);
+  QVERIFY(!backlog.hasWaiting() && backlog.take(16).isEmpty());
+  QCOMPARE(strayAtCloseText(*atClose),
+           QStringLiteral("串口关闭时还有 2 个杂散字节，其后没有回复，已忽略：06 07\n"
+                          "2 stray bytes with no reply after them were ignored when the port "
+                          "closed: 06 07"));
+}
+
+// A full backlog drops what comes on top; the notice says what that was. Only stray bytes
+// dropped while replies waited are no "0 replies dropped".
+void TestReplyText::dropNoticeSaysWhatWasDropped() {
+  ReplyBacklog backlog(1);
+  backlog.push("#waiting....");
+  backlog.pushStray("\x01\x02\x03");
+  QList<LineEvent> events = backlog.take(16);
+  QCOMPARE(events.size(), 2);
+  QString text = boxText(events, 0);
+  QVERIFY2(!text.contains(QLatin1String("0 replies")), qPrintable(text));
+  QCOMPARE(text.section(QLatin1Char('\n'), 1),
+           QStringLiteral("此处有 3 个杂散字节被丢弃：等待的回复过多。3 stray bytes dropped here: "
+                          "too many replies were waiting."));
+
+  backlog.push("#waiting....");
+  backlog.push("#dropped....");
+  backlog.pushStray("\x01");
+  text = boxText(backlog.take(16), 0);
+  QCOMPARE(text.section(QLatin1Char('\n'), 1),
+           QStringLiteral("此处有 1 条回复因等待过多被丢弃。1 reply dropped here: too many were "
+                          "waiting. 另丢弃 1 个杂散字节。1 stray byte dropped with them."));
+}
+
+void TestReplyText::moreRepliesNameTheBoxesTheyFill() {
+  QCOMPARE(boxText({}, 48, 3),
+           QStringLiteral("… 还有 48 条回复，见后面 3 个框。48 more replies follow in the next 3 "
+                          "boxes."));
+  QCOMPARE(boxText({}, 5, 1),
+           QStringLiteral("… 还有 5 条回复，见下一个框。5 more replies follow in the next box."));
 }
 
 QTEST_GUILESS_MAIN(TestReplyText)

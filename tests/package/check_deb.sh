@@ -145,7 +145,7 @@ pid=$!
 # window's class. Up to 20 s on a busy machine.
 up=no
 for _ in $(seq 200); do
-  if grep -q 'role=Client.*obj=Form1(' "$log"; then
+  if grep -q 'role=Window.*obj=Form1(' "$log"; then
     up=yes
     break
   fi

@@ -4,9 +4,11 @@
 #include "window/form1.h"
 #include "window/portcombobox.h"
 
+#include <QClipboard>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QToolTip>
 #include <QtTest>
 #include <cerrno>
 #include <dlfcn.h>
@@ -25,6 +27,17 @@ extern "C" int tcflush(int fd, int queue) {
   }
   static const auto real = reinterpret_cast<int (*)(int, int)>(dlsym(RTLD_NEXT, "tcflush"));
   return real(fd, queue);
+}
+
+// The note a box showed where the operator types, if one is up; it is put away, so that the
+// next call sees only a new one.
+QString takeNote() {
+  if (!QToolTip::isVisible())
+    return {};
+  const QString text = QToolTip::text();
+  QToolTip::hideText();
+  (void)QTest::qWaitFor([] { return !QToolTip::isVisible(); });
+  return text;
 }
 
 // The window with a pseudo-terminal behind COM3 (and, for the stored default, COM1).
@@ -72,7 +85,8 @@ private slots:
   void userCodeFrames_data();
   void userCodeFrames();
   void fixedFramesEachPress();
-  void typedAddressReplacesTheBox();
+  void everyWayIntoTheAddressBoxTypesTheAddress();
+  void userCodeBoxRefusesWholeWithANote();
   void busyLineRefusesWholeFramesAndStaysOpen();
   void closingLetsTheLastFrameLeave();
   void refusedInputsWriteNothing_data();
@@ -86,17 +100,36 @@ void TestCommands::openingMapsTheChoices_data() {
   QTest::addColumn<int>("comPort");
   QTest::addColumn<QString>("settings");
   QTest::addColumn<QString>("shown");
+  QTest::addColumn<QString>("told");
   const auto row = [](const char *name, const char *port, const char *rate, const char *parity,
-                      int comPort, const char *settings, const char *shown) {
-    QTest::newRow(name) << port << rate << parity << comPort << settings << shown;
+                      int comPort, const char *settings, const char *shown, const QString &told) {
+    QTest::newRow(name) << port << rate << parity << comPort << settings << shown << told;
   };
-  row("listed", "COM3", "9600", "Odd", 3, "9600,O,8,1", "COM3 9600 Odd");
-  row("design texts", "COM1", "2400", "None", 1, "2400,n,8,1", "COM1 2400 None");
-  row("lower-case port", "com3", "1200", "Even", 1, "1200,E,8,1", "COM1 1200 Even");
-  row("padded port", "COM3 ", "4800", "None", 1, "4800,n,8,1", "COM1 4800 None");
-  row("beyond the list", "COM16", "4800", "Odd", 1, "4800,O,8,1", "COM1 4800 Odd");
-  row("unlisted rate", "COM3", "19200", "None", 3, "9600,n,8,1", "COM3 9600 None");
-  row("lower-case parity", "COM3", "2400", "none", 3, "9600,n,8,1", "COM3 9600 None");
+  row("listed", "COM3", "9600", "Odd", 3, "9600,O,8,1", "COM3 9600 Odd", {});
+  row("design texts", "COM1", "2400", "None", 1, "2400,n,8,1", "COM1 2400 None", {});
+  row("lower-case port", "com3", "1200", "Even", 1, "1200,E,8,1", "COM1 1200 Even",
+      QStringLiteral("“com3” 不是列表中的串口名称，已打开 COM1。\n"
+                     "“com3” is not one of the list's port names; COM1 was opened."));
+  row("padded port", "COM3 ", "4800", "None", 1, "4800,n,8,1", "COM1 4800 None",
+      QStringLiteral("“COM3 ” 不是列表中的串口名称，已打开 COM1。\n"
+                     "“COM3 ” is not one of the list's port names; COM1 was opened."));
+  row("beyond the list", "COM16", "4800", "Odd", 1, "4800,O,8,1", "COM1 4800 Odd",
+      QStringLiteral("“COM16” 不是列表中的串口名称，已打开 COM1。\n"
+                     "“COM16” is not one of the list's port names; COM1 was opened."));
+  row("unlisted rate", "COM3", "19200", "None", 3, "9600,n,8,1", "COM3 9600 None",
+      QStringLiteral("“19200” 不是列表中的波特率，波特率和校验位沿用 9600、None。\n"
+                     "“19200” is not one of the list's rates; the rate and parity in force, "
+                     "9600 and None, were kept."));
+  row("lower-case parity", "COM3", "2400", "none", 3, "9600,n,8,1", "COM3 9600 None",
+      QStringLiteral("“none” 不是列表中的校验位，波特率和校验位沿用 9600、None。\n"
+                     "“none” is not one of the list's parities; the rate and parity in force, "
+                     "9600 and None, were kept."));
+  row("nothing listed", "com3", "19200", "none", 1, "9600,n,8,1", "COM1 9600 None",
+      QStringLiteral("“com3” 不是列表中的串口名称，已打开 COM1。“19200” 不是列表中的波特率，"
+                     "“none” 不是列表中的校验位，波特率和校验位沿用 9600、None。\n"
+                     "“com3” is not one of the list's port names; COM1 was opened. “19200” is "
+                     "not one of the list's rates and “none” is not one of the list's "
+                     "parities; the rate and parity in force, 9600 and None, were kept."));
 }
 
 void TestCommands::openingMapsTheChoices() {
@@ -104,9 +137,11 @@ void TestCommands::openingMapsTheChoices() {
   QFETCH(QString, rate);
   QFETCH(QString, parity);
   Bench bench;
+  QFETCH(QString, told);
   bench.choose(port, rate, parity);
   bench.click("Command6");
-  QVERIFY(bench.boxes.texts.isEmpty());
+  // A text that named no entry is told at once, with what was opened in its place.
+  QCOMPARE(bench.boxes.texts, told.isEmpty() ? QStringList() : QStringList{told});
   QTEST(bench.form.MSComm1().CommPort(), "comPort");
   QTEST(bench.form.MSComm1().Settings(), "settings");
   QVERIFY(bench.form.MSComm1().PortOpen());
@@ -132,6 +167,18 @@ void TestCommands::failedOpenLeavesTheWindowAsItWas() {
   QVERIFY(bench.control("Command6")->isEnabled());
   QVERIFY(!bench.control("Command3")->isEnabled() && !bench.commandsEnabled());
 
+  // A text that named no entry when the open fails: the box of the failure says what was tried.
+  bench.form.MSComm1().setCommPort(2);
+  bench.choose(QStringLiteral("com3"), QStringLiteral("9600"), QStringLiteral("None"));
+  bench.click("Command6");
+  QCOMPARE(bench.boxes.texts.size(), 2);
+  QVERIFY2(bench.boxes.texts.at(1).startsWith(QStringLiteral("错误 8002")) &&
+               bench.boxes.texts.at(1).endsWith(
+                   QStringLiteral("\n\n“com3” 不是列表中的串口名称，已尝试打开 COM2。\n"
+                                  "“com3” is not one of the list's port names; COM2 was tried.")),
+           qPrintable(bench.boxes.texts.at(1)));
+  QVERIFY(!bench.form.MSComm1().PortOpen());
+
   bench.open();
   QVERIFY(bench.commandsEnabled());
 }
@@ -145,6 +192,10 @@ void TestCommands::faultRightAfterOpeningLeavesTheWindowClosed() {
   failEveryPurge = false;
   QTRY_COMPARE(bench.boxes.texts.size(), 1);
   QVERIFY2(bench.boxes.texts.at(0).contains(QLatin1String("57")),
+           qPrintable(bench.boxes.texts.at(0)));
+  // The system's reason comes in Chinese and English, as the other reasons do.
+  QVERIFY2(bench.boxes.texts.at(0).contains(
+               QStringLiteral("串口设备出错 The port's device failed: Input/output error.")),
            qPrintable(bench.boxes.texts.at(0)));
   QVERIFY(!bench.form.MSComm1().PortOpen());
   QVERIFY(bench.control("Command6")->isEnabled());
@@ -218,31 +269,106 @@ void TestCommands::fixedFramesEachPress() {
 }
 
 // Whichever way the operator comes into the address box, the two digits typed are the address
-// sent: right after start, after Tab, and after a click behind the text already there.
-void TestCommands::typedAddressReplacesTheBox() {
+// sent: right after start and right after opening (the box has the focus, and the operator
+// clicks into it all the same), after Tab, and after a click behind the text already there. A
+// keystroke or paste the box does not take is refused with a note at the box, never cut, and
+// Enter presses the update button beside it.
+void TestCommands::everyWayIntoTheAddressBoxTypesTheAddress() {
   Bench bench;
-  bench.open();
   bench.form.activateWindow();
   QVERIFY(QTest::qWaitForWindowActive(&bench.form));
   auto *address = bench.control<QLineEdit>("Text1");
+  // Through the window, as a real click comes, so that a click moves the focus.
+  const auto clickIntoTheBox = [&] {
+    QTest::mouseClick(bench.form.windowHandle(), Qt::LeftButton, {},
+                      address->geometry().center() + QPoint(address->width() / 4, 0));
+  };
   const auto typeAndSend = [&](const char *digits) -> QByteArray {
-    if (!QTest::qWaitFor([&] { return address->hasFocus() && address->hasSelectedText(); }))
-      return "entered without its text selected";
+    if (!address->hasFocus())
+      return "the box does not have the focus";
     QTest::keyClicks(address, QLatin1String(digits));
     bench.click("Command3");
     return bench.device.read();
   };
-  QCOMPARE(typeAndSend("12"), QByteArray("ID12\r"));
+
+  // At start, before the port is open: a click into the focused box, two digits, Enter.
+  QVERIFY(address->hasFocus());
+  clickIntoTheBox();
+  QTest::keyClicks(address, QStringLiteral("42"));
+  QCOMPARE(address->text(), QStringLiteral("42"));
+  QTest::keyClick(address, Qt::Key_Return);
+  QVERIFY(takeNote().contains(QLatin1String("Open the port first")));
+
+  // Opened from the keyboard: the open button greys and hands the focus on to the box.
+  bench.choose(QStringLiteral("COM3"), QStringLiteral("9600"), QStringLiteral("None"));
+  bench.control("Command6")->setFocus();
+  QTest::keyClick(bench.control("Command6"), Qt::Key_Space);
+  QVERIFY(bench.form.MSComm1().PortOpen());
+  QVERIFY(address->hasFocus());
+  clickIntoTheBox();
+  QTest::keyClicks(address, QStringLiteral("25"));
+  QTest::keyClick(address, Qt::Key_Return);
+  QCOMPARE(bench.device.read(), QByteArray("ID25\r"));
+  clickIntoTheBox();
+  QTest::keyClick(address, Qt::Key_Enter);
+  QCOMPARE(bench.device.read(), QByteArray("ID25\r"));
 
   bench.control("Command4")->setFocus();
   QTest::keyClick(bench.control("Command4"), Qt::Key_Tab);
-  QCOMPARE(typeAndSend("25"), QByteArray("ID25\r"));
+  QCOMPARE(typeAndSend("37"), QByteArray("ID37\r"));
 
   bench.control("Text2")->setFocus();
-  // Through the window, as a real click comes, so that the click moves the focus.
-  QTest::mouseClick(bench.form.windowHandle(), Qt::LeftButton, {},
-                    address->geometry().center() + QPoint(address->width() / 4, 0));
-  QCOMPARE(typeAndSend("37"), QByteArray("ID37\r"));
+  clickIntoTheBox();
+  QCOMPARE(typeAndSend("61"), QByteArray("ID61\r"));
+  QCOMPARE(takeNote(), QString());
+
+  // A third digit is refused, with a note where the operator looks; the box keeps its address.
+  QTest::keyClick(address, Qt::Key_0);
+  QCOMPARE(address->text(), QStringLiteral("61"));
+  QVERIFY2(takeNote().contains(QLatin1String("The address is 0 to 99")), "no note");
+  // So is a paste of three digits, whole: "100" never becomes 10.
+  address->selectAll();
+  QGuiApplication::clipboard()->setText(QStringLiteral("100"));
+  QTest::keyClick(address, Qt::Key_V, Qt::ControlModifier);
+  QCOMPARE(address->text(), QStringLiteral("61"));
+  QVERIFY2(takeNote().contains(QLatin1String("The address is 0 to 99")), "no note");
+  QGuiApplication::clipboard()->setText(QStringLiteral("7"));
+  QTest::keyClick(address, Qt::Key_V, Qt::ControlModifier);
+  QCOMPARE(address->text(), QStringLiteral("7"));
+  QCOMPARE(takeNote(), QString());
+  QVERIFY(bench.boxes.texts.isEmpty());
+}
+
+// The user code box refuses a paste or a keystroke past 32 characters whole, with a note, and
+// never keeps half a character; Enter sends the code.
+void TestCommands::userCodeBoxRefusesWholeWithANote() {
+  Bench bench;
+  bench.open();
+  bench.form.activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(&bench.form));
+  auto *code = bench.control<QLineEdit>("Text2");
+  code->setFocus();
+  const auto paste = [&](const QString &text) {
+    QGuiApplication::clipboard()->setText(text);
+    QTest::keyClick(code, Qt::Key_V, Qt::ControlModifier);
+  };
+
+  paste(QString(40, QLatin1Char('x')));
+  QCOMPARE(code->text(), QString());
+  QVERIFY2(takeNote().contains(QLatin1String("at most 32 characters")), "no note");
+
+  paste(QString(31, QLatin1Char('a')));
+  paste(QStringLiteral("😀"));
+  QCOMPARE(code->text(), QString(31, QLatin1Char('a')));
+  QVERIFY2(takeNote().contains(QLatin1String("would have made it 33")), "no note");
+
+  QTest::keyClicks(code, QStringLiteral("bc"));
+  QCOMPARE(code->text(), QString(31, QLatin1Char('a')) + QLatin1Char('b'));
+  QVERIFY2(takeNote().contains(QLatin1String("at most 32 characters")), "no note");
+
+  QTest::keyClick(code, Qt::Key_Return);
+  QCOMPARE(bench.device.read(), "*@-" + QByteArray(31, 'a') + "b\r");
+  QVERIFY(bench.boxes.texts.isEmpty());
 }
 
 // A device that stops reading: the program's clicks fill the line. Once more than a UART's
@@ -310,7 +436,11 @@ void TestCommands::refusedInputsWriteNothing_data() {
   QTest::newRow("pasted command") << QByteArray("Text2")
                                   << QStringLiteral("12\r@Power on lock enable") << "U+000D";
   QTest::newRow("line feed") << QByteArray("Text2") << "\n"
-                             << "U+000A";
+                             << "a line break (U+000A)";
+  QTest::newRow("tab") << QByteArray("Text2") << "1\t2"
+                       << "a tab (U+0009)";
+  QTest::newRow("code set past 32")
+      << QByteArray("Text2") << QString(33, QLatin1Char('1')) << "at most 32 characters";
   QTest::newRow("not in GBK") << QByteArray("Text2") << QStringLiteral("ab😀") << "😀";
 }
 

@@ -1,7 +1,7 @@
 #include "support/boxes.h"
+#include "window/appearance.h"
 #include "window/form1.h"
 #include "window/messagebox.h"
-#include "window/appearance.h"
 #include "window/wrapbutton.h"
 
 #include <QAccessible>
@@ -10,6 +10,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QStyle>
+#include <QToolTip>
 #include <QtTest>
 
 class TestForm1 : public QObject {
@@ -26,10 +28,56 @@ private slots:
   void aboutShowsItsPairEachTime();
   void entryTextReadsOnEveryTheme_data();
   void entryTextReadsOnEveryTheme();
+  void greyedCaptionsReadAsPainted_data();
+  void greyedCaptionsReadAsPainted();
   void keyboardPressesAndClosesAsOnThePlatform();
   void everyControlHasAnAccessibleName();
   void boxTextCanBeSelectedAndCopied();
+  void boxIsWideEnoughForItsTitle();
 };
+
+namespace {
+
+// The colours of a common dark desktop theme, as the screenshot tool draws the window on.
+QPalette darkTheme() {
+  const std::pair<QPalette::ColorRole, const char *> colours[] = {
+      {QPalette::Window, "#353535"},    {QPalette::WindowText, "#eeeeee"},
+      {QPalette::Base, "#3d3d3d"},      {QPalette::Text, "#eeeeee"},
+      {QPalette::Button, "#454545"},    {QPalette::ButtonText, "#eeeeee"},
+      {QPalette::Highlight, "#12608a"}, {QPalette::HighlightedText, "#ffffff"},
+      {QPalette::Light, "#505050"},     {QPalette::Midlight, "#474747"},
+      {QPalette::Mid, "#2b2b2b"},       {QPalette::Dark, "#202020"},
+      {QPalette::Shadow, "#101010"}};
+  QPalette dark;
+  for (const auto &[role, colour] : colours)
+    dark.setColor(role, QColor(colour));
+  for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+    dark.setColor(QPalette::Disabled, role, QColor("#6a6a6a"));
+  return dark;
+}
+
+// The contrast of a greyed caption as painted: the commonest pixel behind the caption (the
+// button's face) against the caption's pixel that contrasts with it most.
+double paintedCaptionContrast(WrapButton *button) {
+  const QImage image = button->grab().toImage().convertToFormat(QImage::Format_RGB32);
+  const qreal ratio = image.devicePixelRatio();
+  const QRect caption(button->captionRect().topLeft() * ratio,
+                      button->captionRect().size() * ratio);
+  QHash<QRgb, int> counts;
+  for (int y = caption.top(); y <= caption.bottom(); ++y)
+    for (int x = caption.left(); x <= caption.right(); ++x)
+      ++counts[image.pixel(x, y)];
+  QRgb face = 0;
+  for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+    if (it.value() > counts.value(face))
+      face = it.key();
+  double most = 1;
+  for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+    most = qMax(most, contrastRatio(QColor(it.key()), QColor(face)));
+  return most;
+}
+
+} // namespace
 
 void TestForm1::controlsAsDesigned_data() {
   QTest::addColumn<QString>("caption");
@@ -135,8 +183,10 @@ void TestForm1::fontsAndLimitsOfTheEntryBoxes() {
   address->clear();
   QTest::keyClicks(address, QStringLiteral("123"));
   QCOMPARE(address->text(), QStringLiteral("12"));
+  QVERIFY(QToolTip::isVisible() && QToolTip::text().contains(QLatin1String("0 to 99")));
   QTest::keyClicks(code, QString(40, QLatin1Char('x')));
   QCOMPARE(code->text().size(), 32);
+  QVERIFY(QToolTip::isVisible() && QToolTip::text().contains(QLatin1String("at most 32")));
 }
 
 void TestForm1::listsAreFilledWithoutSelection() {
@@ -226,6 +276,31 @@ void TestForm1::entryTextReadsOnEveryTheme() {
                         shown.color(QPalette::Disabled, QPalette::Button)) >= 3.0);
 }
 
+void TestForm1::greyedCaptionsReadAsPainted_data() {
+  QTest::addColumn<bool>("dark");
+  QTest::newRow("light") << false;
+  QTest::newRow("dark") << true;
+}
+
+// A greyed caption keeps 3:1 against the face the style paints behind it, measured on the
+// pixels drawn, not on the palette: the four command buttons before the port is open.
+void TestForm1::greyedCaptionsReadAsPainted() {
+  QFETCH(bool, dark);
+  const QPalette original = QApplication::palette();
+  if (dark)
+    QApplication::setPalette(darkTheme());
+  const auto restore = qScopeGuard([&] { QApplication::setPalette(original); });
+  Form1 form;
+  form.show();
+  for (const char *name : {"Command3", "Command1", "Command4", "Command5"}) {
+    auto *button = form.findChild<WrapButton *>(name);
+    QVERIFY(!button->isEnabled());
+    const double contrast = paintedCaptionContrast(button);
+    qInfo("%s %s: %.2f:1", dark ? "dark" : "light", name, contrast);
+    QVERIFY2(contrast >= 3.0, qPrintable(QStringLiteral("%1: %2:1").arg(name).arg(contrast)));
+  }
+}
+
 // Enter and Return press the focused button, as Space does; Esc closes a box.
 void TestForm1::keyboardPressesAndClosesAsOnThePlatform() {
   Form1 form;
@@ -248,6 +323,8 @@ void TestForm1::keyboardPressesAndClosesAsOnThePlatform() {
 
 void TestForm1::everyControlHasAnAccessibleName() {
   Form1 form;
+  // The reply label holds the last reply, which is not its name.
+  form.findChild<QLabel *>("Label5")->setText(QStringLiteral("BCDEFGHIJKL"));
   const QList<std::pair<const char *, QString>> names{
       {"Form1", QStringLiteral("QELNOR彩屏设置软件 V2.0")},
       {"Text1", QStringLiteral("通讯地址 Communication address")},
@@ -257,7 +334,9 @@ void TestForm1::everyControlHasAnAccessibleName() {
       {"Combo3", QStringLiteral("校验位 Parity")},
       {"Command3", QStringLiteral("更新通讯地址 Update address")},
       {"Command1", QStringLiteral("更新用户码 Update user code")},
-      {"Command6", QStringLiteral("打开串口")}};
+      {"Command4", QStringLiteral("使用开机密码功能 enable start-password")},
+      {"Command6", QStringLiteral("打开串口 Open port")},
+      {"Label5", QStringLiteral("最后的回复 Last reply")}};
   for (const auto &[name, expected] : names) {
     QWidget *control = name == QLatin1String("Form1") ? &form : form.findChild<QWidget *>(name);
     QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(control);
@@ -274,6 +353,11 @@ void TestForm1::everyControlHasAnAccessibleName() {
                 accessible->relations(QAccessible::Label).first().first->text(QAccessible::Name)),
         name);
   }
+  // The window is a frame (a window), not a filler; the feature is called the power-on password.
+  QCOMPARE(QAccessible::queryAccessibleInterface(&form)->role(), QAccessible::Window);
+  QVERIFY(QAccessible::queryAccessibleInterface(form.findChild<QWidget *>("Command4"))
+              ->text(QAccessible::Description)
+              .contains(QLatin1String("power-on password")));
 }
 
 // A box's text can be selected with the mouse; Ctrl+C copies the selection, or all of it.
@@ -300,6 +384,28 @@ void TestForm1::boxTextCanBeSelectedAndCopied() {
   showMessageBox(&form, QStringLiteral("错误 57  Error 57\n设备已断开"));
   QCOMPARE(copied, QStringList({QStringLiteral("错误 57  Error 57\n设备已断开"),
                                 QStringLiteral("错误 57")}));
+}
+
+// A short box is still wide enough for a window manager to show its whole title beside the
+// frame's icon and buttons (openbox showed "QEL... 软件" on a short reply).
+void TestForm1::boxIsWideEnoughForItsTitle() {
+  Form1 form;
+  form.show();
+  int width = 0;
+  QTimer atTheBox;
+  connect(&atTheBox, &QTimer::timeout, this, [&] {
+    if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+      width = box->width();
+      box->accept();
+    }
+  });
+  atTheBox.start(5);
+  showMessageBox(&form, QStringLiteral("A"));
+  QFont bold = QApplication::font("QMdiSubWindowTitleBar");
+  bold.setBold(true);
+  const int title = QFontMetrics(bold).horizontalAdvance(applicationTitle());
+  QVERIFY2(width >= title + 4 * 28,
+           qPrintable(QStringLiteral("%1 for a title of %2").arg(width).arg(title)));
 }
 
 QTEST_MAIN(TestForm1)

@@ -6,6 +6,7 @@
 
 #include <QComboBox>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QtTest>
 #include <atomic>
@@ -20,7 +21,7 @@ QByteArray numberedReply(int n) { return "#" + QByteArray::number(n).rightJustif
 // count of replies shown or said to be dropped is returned.
 qint64 accountFor(const QStringList &boxTexts, int &lastShown, bool &inOrder) {
   static const QRegularExpression reply(QStringLiteral(R"(^\d{11}$)"));
-  static const QRegularExpression dropped(QStringLiteral(R"((\d+) replies dropped here)"));
+  static const QRegularExpression dropped(QStringLiteral(R"((\d+) repl(?:y|ies) dropped here)"));
   qint64 accounted = 0;
   for (const QString &text : boxTexts) {
     for (const QString &line : text.split(QLatin1Char('\n'))) {
@@ -47,7 +48,9 @@ private slots:
   void repliesInOrderWaitingOnesShareABox();
   void partialRepliesWaitStrayBytesAreDropped();
   void unprintableBytesStayVisible();
+  void strayBytesNoReplyFollowsAreToldAlone();
   void hundredRepliesAtOnceTakeAFewBoxes();
+  void fullBacklogSaysWhatItDropped();
   void floodKeepsMemoryBoundedAndCountsDrops();
   void lostDeviceGivesOneBoxAndTheOpenButtonBack();
 
@@ -120,6 +123,60 @@ void TestReplies::partialRepliesWaitStrayBytesAreDropped() {
   QCOMPARE(boxes->texts.at(2), QStringLiteral("first reply"));
   QCOMPARE(boxes->texts.at(3).section(QLatin1Char('\n'), 1), QStringLiteral("secnd reply"));
   QCOMPARE(boxes->texts.at(4).section(QLatin1Char('\n'), 1), QStringLiteral("third reply"));
+  // No reply follows the last reply's 13th byte: it is told alone.
+  QTRY_COMPARE_WITH_TIMEOUT(boxes->texts.size(), 6, 3000);
+  QVERIFY2(
+      boxes->texts.at(5).endsWith(QLatin1String("1 stray byte ignored, no reply followed: 2B")),
+      qPrintable(boxes->texts.at(5)));
+}
+
+// Nothing the device sent vanishes without a word: stray bytes that no reply follows within
+// Form1::strayAloneMs get a box of their own, noise that never falls silent for long is still
+// told as it goes, and stray bytes still waiting when the port closes are named in the box
+// that says so.
+void TestReplies::strayBytesNoReplyFollowsAreToldAlone() {
+  const auto strayCount = [](const QString &line) {
+    static const QRegularExpression told(
+        QStringLiteral(R"((\d+) stray bytes? ignored, no reply followed: )"));
+    return told.match(line).captured(1).toInt();
+  };
+  device->write("ABCDEFGHIJK");
+  QTest::qWait(Form1::strayAloneMs / 2);
+  QVERIFY(boxes->texts.isEmpty());
+  QTRY_COMPARE_WITH_TIMEOUT(boxes->texts.size(), 1, 3 * Form1::strayAloneMs);
+  QVERIFY2(boxes->texts.at(0).endsWith(QLatin1String(
+               "11 stray bytes ignored, no reply followed: 41 42 43 44 45 46 47 48 49 4A 4B")),
+           qPrintable(boxes->texts.at(0)));
+
+  // A byte every 200 ms: each is stray, and they are told while they keep coming.
+  for (char byte = 'a'; byte < 'a' + 10; ++byte) {
+    device->write(QByteArray(1, byte));
+    QTest::qWait(200);
+  }
+  QVERIFY2(boxes->texts.size() >= 2, "stray bytes that kept coming were held back");
+  QTRY_COMPARE_WITH_TIMEOUT(
+      [&] {
+        int told = 0;
+        for (const QString &text : boxes->texts.mid(1))
+          for (const QString &line : text.split(QLatin1Char('\n')))
+            told += strayCount(line);
+        return told;
+      }(),
+      10, 3 * Form1::strayAloneMs);
+
+  // A boot banner, then the device goes before a reply could follow.
+  const qsizetype before = boxes->texts.size();
+  device->write("\x02\x03\x04\x05\x06");
+  QTest::qWait(300);
+  device->closeDevice();
+  QTRY_COMPARE(boxes->texts.size(), before + 1);
+  QVERIFY2(boxes->texts.last().startsWith(QStringLiteral("错误 57")) &&
+               boxes->texts.last().endsWith(
+                   QStringLiteral("5 stray bytes with no reply after them were ignored when the "
+                                  "port closed: 02 03 04 05 06")),
+           qPrintable(boxes->texts.last()));
+  QTest::qWait(Form1::strayAloneMs + 200);
+  QCOMPARE(boxes->texts.size(), before + 1);
 }
 
 void TestReplies::unprintableBytesStayVisible() {
@@ -144,6 +201,66 @@ void TestReplies::hundredRepliesAtOnceTakeAFewBoxes() {
   QTRY_COMPARE(accounted(), 100);
   QVERIFY(inOrder);
   QVERIFY2(boxes->texts.size() <= 8, qPrintable(QString::number(boxes->texts.size())));
+}
+
+// While the operator reads a box, at most 64 replies wait; what comes on top is counted and the
+// notice says what that was: replies, stray bytes or both, never "0 replies". The boxes that
+// follow say how many boxes the waiting replies fill.
+void TestReplies::fullBacklogSaysWhatItDropped() {
+  boxes.reset();
+  // The operator holds the first box open while the device sends 64 replies, then noise; the
+  // steps are taken from the timer, which also runs inside the loop of the open box.
+  QStringList texts;
+  enum class Step { FirstBox, Replies, Noise, Reading } step = Step::FirstBox;
+  QElapsedTimer sinceNoise;
+  QTimer atTheBoxes;
+  connect(&atTheBoxes, &QTimer::timeout, this, [&] {
+    auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+    if (box && box->isVisible() && !box->property("seen").toBool()) {
+      box->setProperty("seen", true);
+      texts.append(box->text());
+    }
+    switch (step) {
+    case Step::FirstBox: {
+      if (!box)
+        return;
+      QByteArray burst;
+      for (int n = 1; n <= 64; ++n)
+        burst += numberedReply(n);
+      device->write(burst);
+      step = Step::Replies;
+      return;
+    }
+    case Step::Replies:
+      if (form->MSComm1().InBufferCount() > 0)
+        return;
+      device->write("\x01\x02\x03");
+      sinceNoise.start();
+      step = Step::Noise;
+      return;
+    case Step::Noise:
+      if (sinceNoise.elapsed() > 300)
+        step = Step::Reading;
+      return;
+    case Step::Reading:
+      if (box && box->isVisible())
+        box->accept();
+      return;
+    }
+  });
+  atTheBoxes.start(5);
+  device->write(numberedReply(0));
+  QTRY_COMPARE_WITH_TIMEOUT(texts.size(), 6, 10000);
+  QCOMPARE(texts.at(0), QStringLiteral("00000000000"));
+  QVERIFY2(texts.at(1).endsWith(QLatin1String("48 more replies follow in the next 3 boxes.")),
+           qPrintable(texts.at(1)));
+  QVERIFY2(texts.at(3).endsWith(QLatin1String("16 more replies follow in the next box.")),
+           qPrintable(texts.at(3)));
+  QCOMPARE(texts.at(4).split(QLatin1Char('\n')).size(), 16);
+  QCOMPARE(texts.at(5), QStringLiteral("此处有 3 个杂散字节被丢弃：等待的回复过多。3 stray bytes "
+                                       "dropped here: too many replies were waiting."));
+  for (const QString &text : texts)
+    QVERIFY2(!text.contains(QLatin1String("0 replies")), qPrintable(text));
 }
 
 // A device that never stops sending: every reply is either shown, in order, or counted in a

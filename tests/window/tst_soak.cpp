@@ -17,7 +17,8 @@
 // After every step it checks that the window is up, that every byte on the wire belongs to a
 // frame the operator chose and was not refused, that every byte the device sent while the port
 // was open is accounted for in order by the boxes (a reply shown, stray bytes named before a
-// reply, or replies counted where they were dropped), that no two boxes were open at once, and
+// reply or alone, or when the port closed, replies and stray bytes counted where they were
+// dropped), that no two boxes were open at once, and
 // that memory stays bounded. The device also falls silent mid-block, stops reading while the
 // operator clicks on, and vanishes. Set QELNOR_SOAK_SEED to replay a failing run; a failure
 // names its seed and step.
@@ -218,7 +219,8 @@ void Soak::operatorStep() {
   case 2: {
     const QString code = userCode();
     control<QLineEdit>("Text2")->setText(code);
-    const QByteArray frame = expectedUserCodeFrame(code.left(32));
+    // A code longer than the box takes is refused, not cut.
+    const QByteArray frame = code.size() > 32 ? QByteArray() : expectedUserCodeFrame(code);
     refusals += frame.isEmpty();
     click("Command1", frame);
     break;
@@ -368,20 +370,40 @@ bool Soak::checkWire() {
   return ok;
 }
 
+// Takes the stray runs the program dropped, oldest first, until count bytes; their hex as the
+// boxes show it (the first 32 bytes), or nothing when they do not add up to count.
+std::optional<QString> takeStray(Segment &segment, qint64 count) {
+  QByteArray bytes;
+  while (bytes.size() < count && !segment.taken.isEmpty() && segment.taken.constFirst().stray)
+    bytes += segment.next()->bytes;
+  if (bytes.isEmpty() || bytes.size() != count)
+    return std::nullopt;
+  return QString::fromLatin1(bytes.first(qMin<qsizetype>(bytes.size(), 32)).toHex(' ').toUpper());
+}
+
 // One line of a box of replies, against what the device sent.
 bool Soak::accountLine(const QString &line) {
-  static const QRegularExpression stray(
-      QStringLiteral(R"((\d+) stray bytes ignored before this reply: ([0-9A-F ]*?)( …)?$)"));
+  static const QRegularExpression stray(QStringLiteral(
+      R"((\d+) stray bytes? ignored(?: before this reply|, no reply followed): ([0-9A-F ]*?)( …)?$)"));
   static const QRegularExpression dropped(QStringLiteral(
-      R"((\d+) replies dropped here: too many were waiting\.(?:.* (\d+) stray bytes dropped)?)"));
-  if (line.contains(QLatin1String("more replies follow in the next box")))
+      R"((\d+) repl(?:y|ies) dropped here: too many were waiting\.(?:.* (\d+) stray bytes? dropped)?)"));
+  static const QRegularExpression droppedStray(
+      QStringLiteral(R"((\d+) stray bytes? dropped here: too many replies were waiting\.$)"));
+  if (line.contains(QLatin1String("more replies follow in the next")) ||
+      line.contains(QLatin1String("more reply follows in the next")))
     return true;
   if (segments_.isEmpty())
     return fail(QStringLiteral("“%1” while the port was never open").arg(line));
   Segment &segment = segments_.first();
-  if (const auto match = dropped.match(line); match.hasMatch()) {
-    qint64 replies = match.captured(1).toLongLong();
-    qint64 strayBytes = match.captured(2).toLongLong();
+  const auto droppedMatch = dropped.match(line);
+  const auto droppedStrayMatch = droppedStray.match(line);
+  if (droppedMatch.hasMatch() || droppedStrayMatch.hasMatch()) {
+    qint64 replies = droppedMatch.hasMatch() ? droppedMatch.captured(1).toLongLong() : 0;
+    qint64 strayBytes = droppedMatch.hasMatch() ? droppedMatch.captured(2).toLongLong()
+                                                : droppedStrayMatch.captured(1).toLongLong();
+    if (replies == 0 && strayBytes == 0)
+      return fail(QStringLiteral("“%1” says nothing was dropped").arg(line));
+    replyBlocks += int(replies);
     while (replies > 0 || strayBytes > 0) {
       const auto taken = segment.next();
       if (!taken)
@@ -391,18 +413,13 @@ bool Soak::accountLine(const QString &line) {
       else
         --replies;
     }
-    replyBlocks += match.captured(1).toInt();
     return replies == 0 && strayBytes == 0 ? true : fail(QStringLiteral("“%1”").arg(line));
   }
   if (const auto match = stray.match(line); match.hasMatch()) {
-    QByteArray bytes;
-    while (!segment.taken.isEmpty() && segment.taken.constFirst().stray)
-      bytes += segment.next()->bytes;
-    const QString hex =
-        QString::fromLatin1(bytes.first(qMin<qsizetype>(bytes.size(), 32)).toHex(' ').toUpper());
-    if (bytes.isEmpty() || match.captured(1).toLongLong() != bytes.size() ||
-        match.captured(2) != hex)
-      return fail(QStringLiteral("“%1”, but %2 were dropped").arg(line, hex));
+    const auto hex = takeStray(segment, match.captured(1).toLongLong());
+    if (!hex || match.captured(2) != *hex)
+      return fail(
+          QStringLiteral("“%1”, but %2 were dropped").arg(line, hex.value_or("other bytes")));
     return true;
   }
   const auto taken = segment.next();
@@ -426,17 +443,32 @@ bool Soak::checkBoxes() {
     if (const auto match = failure.match(text); match.hasMatch()) {
       if (match.captured(1) != QLatin1String("57"))
         continue;
-      // The port closed: the replies of that line were all shown before this box, and what is
-      // left of it is an unfinished block, lost with the line.
+      // The port closed: the replies of that line were all shown before this box, stray bytes
+      // still waiting for a reply are named in it, and what is left is an unfinished block,
+      // lost with the line.
       ++lossBoxes_;
       Segment closed = segments_.isEmpty() ? Segment{} : segments_.takeFirst();
-      while (!closed.taken.isEmpty() && closed.taken.constFirst().stray)
-        closed.next();
-      if (!closed.taken.isEmpty() || closed.bytes.size() - closed.accounted >= replyBlockSize)
+      static const QRegularExpression strayAtClose(QStringLiteral(
+          R"((\d+) stray bytes? with no reply after them were ignored when the port closed: )"
+          R"(([0-9A-F ]*?)( …)?$)"));
+      if (const auto stray = strayAtClose.match(text); stray.hasMatch()) {
+        const auto hex = takeStray(closed, stray.captured(1).toLongLong());
+        if (!hex || stray.captured(2) != *hex)
+          return fail(
+              QStringLiteral("“%1”, but %2 were dropped").arg(text, hex.value_or("other bytes")));
+      }
+      if (!closed.taken.isEmpty())
+        return fail(closed.taken.constFirst().stray
+                        ? QStringLiteral("stray bytes of a lost line were never named")
+                        : QStringLiteral("a reply of a lost line was never shown"));
+      if (closed.bytes.size() - closed.accounted >= replyBlockSize)
         return fail(QStringLiteral("a reply of a lost line was never shown"));
       continue;
     }
     if (text.startsWith(QLatin1String("QELNOR ")) || text.contains(QStringLiteral("©")))
+      continue;
+    // What was opened in place of a list text that named no entry.
+    if (text.contains(QLatin1String("is not one of the list's")))
       continue;
     if (!checkReplyBox(text))
       return false;
