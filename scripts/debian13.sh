@@ -7,7 +7,7 @@
 # The tree is made once with debootstrap from Debian's archive and kept in
 # ~/.cache/qelnor-setup/debian13 (about 2 minutes, then seconds); the packages named are
 # installed into it when missing. The command runs in a private mount namespace, so the bind
-# mounts (/proc, a small /dev with the host's pseudo-terminals, this checkout and the folder
+# mounts (/proc, a small /dev with pseudo-terminals of its own, this checkout and the folder
 # beside it at their own paths)
 # vanish with it, also when it fails or is killed. Several runs may share the tree at once;
 # making it and installing into it take it alone (flock), so two checkouts never race.
@@ -35,7 +35,7 @@ fi
 mkdir -p "$cache"
 exec {lock}>"$tree.lock"
 
-# Runs its arguments inside the tree, with this checkout and the host's pseudo-terminals.
+# Runs its arguments inside the tree, with this checkout mounted.
 inside() {
   local parent
   parent=$(dirname "$root")
@@ -50,8 +50,10 @@ inside() {
       touch "$tree/dev/$node"
       mount --bind "/dev/$node" "$tree/dev/$node"
     done
+    # Pseudo-terminals of its own: numbers that programs outside take and give back cannot
+    # make a device that went away answer again under its old name.
     mkdir "$tree/dev/pts" "$tree/dev/shm"
-    mount --bind /dev/pts "$tree/dev/pts"
+    mount -t devpts -o newinstance,ptmxmode=0666,mode=0620 devpts "$tree/dev/pts"
     ln -s pts/ptmx "$tree/dev/ptmx"
     mount -t tmpfs -o mode=1777 shm "$tree/dev/shm"
     ln -s /proc/self/fd "$tree/dev/fd"

@@ -262,9 +262,12 @@ void SerialPort::closeOnLineFault(bool hungUp) {
   const QString reason = hungUp ? QStringLiteral("设备已断开 The device was disconnected.")
                                 : lineFaultReason(port_.error(), port_.errorString());
   hangUpWatch_.stop();
-  // Replies that arrived whole before the fault are the operator's, whatever happens next.
+  // Replies that arrived whole before the fault are the operator's, whatever happens next, and
+  // the start of one that the fault cut short is named rather than lost.
   raiseReceiveEvents();
   strayTimer_.stop();
+  if (port_.bytesAvailable() > 0)
+    emit StrayDropped(port_.readAll());
   port_.close();
   emit Failed(Failure(
       FailureNumber::DeviceIo,

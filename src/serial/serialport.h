@@ -16,8 +16,8 @@
 // open (the device hung up: a USB adapter pulled, a pseudo-terminal's other side closed; or a
 // write that failed) closes the port and is reported once through Failed, after the complete
 // reply blocks already received. The modem lines are not watched (Qt opens the line as local),
-// so a cable cut behind the adapter, or a device switched off, is only silence. A line that cannot take
-// bytes right now is no fault: they wait and go out in order.
+// so a cable cut behind the adapter, or a device switched off, is only silence. A line that cannot
+// take bytes right now is no fault: they wait and go out in order.
 //
 // A device sends a reply block back to back. Bytes short of a block that are followed by
 // silence longer than strayGapMs() are stray (line noise, a boot banner): they are dropped and

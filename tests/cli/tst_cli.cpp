@@ -305,8 +305,8 @@ void TestCli::badPortsAndCommandLines_data() {
   QTest::newRow("value missing") << QStringList{"power-on-lock", "--port"} << 2 << "--port";
   QTest::newRow("empty port") << QStringList{"--port=", "power-on-lock"} << 2 << "--port";
   QTest::newRow("flag with a value") << QStringList{"--hex=1", "power-on-lock"} << 2 << "--hex";
-  QTest::newRow("too many words")
-      << QStringList{"address", "4", "2"} << 2 << "address 需要 1 个参数";
+  QTest::newRow("too many words") << QStringList{"address", "4", "2"} << 2
+                                  << "address 需要 1 个参数";
 }
 
 void TestCli::badPortsAndCommandLines() {
@@ -330,8 +330,12 @@ void TestCli::badPortsAndCommandLines() {
 void TestCli::helpAndVersion_data() {
   QTest::addColumn<QStringList>("arguments");
   QTest::addColumn<QStringList>("said");
-  const QStringList help{"Usage: qelnor-cli [OPTION]... COMMAND", "--listen", "2400 by default",
-                         "默认 2400", "none by default", "退出状态"};
+  const QStringList help{"Usage: qelnor-cli [OPTION]... COMMAND",
+                         "--listen",
+                         "2400 by default",
+                         "默认 2400",
+                         "none by default",
+                         "退出状态"};
   QTest::newRow("--help") << QStringList{"--help"} << help;
   QTest::newRow("-h") << QStringList{"-h"} << help;
   QTest::newRow("help wins over a command") << QStringList{"address", "--help"} << help;
@@ -358,8 +362,7 @@ void TestCli::helpAndVersion() {
 // UTF-8.
 void TestCli::worksUnderTheCLocale() {
   QByteArray sent;
-  const Run run =
-      runWithDevice({"--wait", "0", "user-code", "彩屏A"}, &sent, QStringLiteral("C"));
+  const Run run = runWithDevice({"--wait", "0", "user-code", "彩屏A"}, &sent, QStringLiteral("C"));
   QCOMPARE(run.err, QString());
   QCOMPARE(run.status, 0);
   QCOMPARE(sent, QByteArray("*@-\xB2\xCA\xC6\xC1"

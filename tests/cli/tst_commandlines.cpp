@@ -60,8 +60,8 @@ void TestCommandLines::setupHelpAndVersionNeedNoDisplay_data() {
   QTest::newRow("--help") << QStringList{"--help"} << help;
   QTest::newRow("-h") << QStringList{"-h"} << help;
   QTest::newRow("--version") << QStringList{"--version"} << QStringList{"qelnor-setup 2.0\n"};
-  QTest::newRow("after a Qt option") << QStringList{"-platform", "xcb", "--version"}
-                                     << QStringList{"qelnor-setup 2.0\n"};
+  QTest::newRow("after a Qt option")
+      << QStringList{"-platform", "xcb", "--version"} << QStringList{"qelnor-setup 2.0\n"};
   // Qt's -stylesheet holds an "h" but asks for no help.
   QTest::newRow("Qt option with an h")
       << QStringList{"-stylesheet", "none.qss", "--version"} << QStringList{"qelnor-setup 2.0\n"};
