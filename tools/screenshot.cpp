@@ -2,32 +2,12 @@
 //   QT_QPA_PLATFORM=offscreen build/window-screenshot docs/window.png
 //   QT_QPA_PLATFORM=offscreen build/window-screenshot --dark docs/window-dark.png
 // --dark draws it on a dark theme (the colours of a common dark desktop theme).
+#include "darktheme.h"
 #include "window/form1.h"
 
 #include <QApplication>
 #include <QPalette>
 #include <QPixmap>
-
-namespace {
-
-QPalette darkTheme() {
-  const std::pair<QPalette::ColorRole, const char *> colours[] = {
-      {QPalette::Window, "#353535"},    {QPalette::WindowText, "#eeeeee"},
-      {QPalette::Base, "#3d3d3d"},      {QPalette::Text, "#eeeeee"},
-      {QPalette::Button, "#454545"},    {QPalette::ButtonText, "#eeeeee"},
-      {QPalette::Highlight, "#12608a"}, {QPalette::HighlightedText, "#ffffff"},
-      {QPalette::Light, "#505050"},     {QPalette::Midlight, "#474747"},
-      {QPalette::Mid, "#2b2b2b"},       {QPalette::Dark, "#202020"},
-      {QPalette::Shadow, "#101010"}};
-  QPalette dark;
-  for (const auto &[role, colour] : colours)
-    dark.setColor(role, QColor(colour));
-  for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
-    dark.setColor(QPalette::Disabled, role, QColor("#6a6a6a"));
-  return dark;
-}
-
-} // namespace
 
 int main(int argc, char *argv[]) {
   QApplication app(argc, argv);

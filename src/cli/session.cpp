@@ -4,14 +4,6 @@
 #include "device/frames.h"
 #include "serial/openport.h"
 
-namespace {
-
-// Long enough for a frame of the longest user code at the slowest rate, with room to spare.
-constexpr int drainMs = 2000;
-constexpr int drainPollMs = 5;
-
-} // namespace
-
 QByteArray commandFrame(const Request &request) {
   switch (request.command) {
   case Command::Address:
@@ -108,17 +100,9 @@ void Session::finish(int status) {
   wait_.stop();
   if (status == ExitStatus::NoReply)
     events_.noReply(request_.waitMs);
-  drainDeadline_.setRemainingTime(drainMs);
-  closeWhenSent(status);
-}
-
-// Closing puts back the line settings found at opening at once, which would garble a frame
-// still on its way out; so the port stays open until the frame has left or the line is stuck.
-void Session::closeWhenSent(int status) {
-  if (port_.PortOpen() && port_.OutBufferCount() > 0 && !drainDeadline_.hasExpired()) {
-    QTimer::singleShot(drainPollMs, this, [this, status] { closeWhenSent(status); });
-    return;
-  }
+  // Closing puts back the line settings found at opening at once, which would garble a frame
+  // still on its way out.
+  port_.waitUntilSent();
   port_.setPortOpen(false);
   emit finished(status);
 }

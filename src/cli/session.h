@@ -3,7 +3,6 @@
 #include "cli/arguments.h"
 #include "serial/serialport.h"
 
-#include <QDeadlineTimer>
 #include <QObject>
 #include <QTimer>
 
@@ -29,13 +28,11 @@ private:
   void receive();
   void fail(const Failure &failure, int status);
   void finish(int status);
-  void closeWhenSent(int status);
 
   Request request_;
   EventWriter &events_;
   SerialPort port_;
   QTimer wait_;
-  QDeadlineTimer drainDeadline_;
   int replies_ = 0;
   bool done_ = false;
 };

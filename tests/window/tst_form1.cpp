@@ -1,3 +1,4 @@
+#include "darktheme.h"
 #include "support/boxes.h"
 #include "window/appearance.h"
 #include "window/form1.h"
@@ -37,24 +38,6 @@ private slots:
 };
 
 namespace {
-
-// The colours of a common dark desktop theme, as the screenshot tool draws the window on.
-QPalette darkTheme() {
-  const std::pair<QPalette::ColorRole, const char *> colours[] = {
-      {QPalette::Window, "#353535"},    {QPalette::WindowText, "#eeeeee"},
-      {QPalette::Base, "#3d3d3d"},      {QPalette::Text, "#eeeeee"},
-      {QPalette::Button, "#454545"},    {QPalette::ButtonText, "#eeeeee"},
-      {QPalette::Highlight, "#12608a"}, {QPalette::HighlightedText, "#ffffff"},
-      {QPalette::Light, "#505050"},     {QPalette::Midlight, "#474747"},
-      {QPalette::Mid, "#2b2b2b"},       {QPalette::Dark, "#202020"},
-      {QPalette::Shadow, "#101010"}};
-  QPalette dark;
-  for (const auto &[role, colour] : colours)
-    dark.setColor(role, QColor(colour));
-  for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
-    dark.setColor(QPalette::Disabled, role, QColor("#6a6a6a"));
-  return dark;
-}
 
 // The contrast of a greyed caption as painted: the commonest pixel behind the caption (the
 // button's face) against the caption's pixel that contrasts with it most.
