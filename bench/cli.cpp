@@ -8,6 +8,7 @@
 // The three are started in turn, so that whatever else the machine does falls on all alike.
 // Prints a table of median, minimum and maximum. Not a test: nothing here passes or fails.
 //   bench-cli BIN_DIR QELNOR_CLI      (RUNS and LISTEN_RUNS in the environment change the counts)
+#include "childprocess.h"
 #include "clock.h"
 #include "device.h"
 
@@ -17,15 +18,11 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
-#include <spawn.h>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
-
-extern char **environ;
 
 namespace {
 
@@ -48,35 +45,13 @@ struct Run {
 // waits for it to end.
 Run run(const std::string &program, const std::vector<std::string> &arguments,
         const std::string &log) {
-  int pipeEnds[2];
-  if (::pipe(pipeEnds) != 0)
-    die("pipe failed");
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, log.c_str(),
-                                   O_WRONLY | O_CREAT | O_APPEND, 0644);
-  posix_spawn_file_actions_addclose(&actions, pipeEnds[0]);
-  posix_spawn_file_actions_addclose(&actions, pipeEnds[1]);
-  std::vector<char *> argv{const_cast<char *>(program.c_str())};
-  for (const std::string &argument : arguments)
-    argv.push_back(const_cast<char *>(argument.c_str()));
-  argv.push_back(nullptr);
-  pid_t pid = -1;
-  const long long startedAt = monotonicNs();
-  if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) != 0)
-    die("cannot start " + program);
-  posix_spawn_file_actions_destroy(&actions);
-  ::close(pipeEnds[1]);
+  const Child child = startChild(program, arguments, log);
   Run done;
-  char chunk[4096];
-  for (ssize_t n; (n = ::read(pipeEnds[0], chunk, sizeof chunk)) > 0;)
-    done.output.append(chunk, n);
-  ::close(pipeEnds[0]);
+  done.output = readOutput(child);
   int status = 0;
-  if (::waitpid(pid, &status, 0) != pid)
+  if (::waitpid(child.pid, &status, 0) != child.pid)
     die("lost " + program);
-  done.ms = (monotonicNs() - startedAt) / 1e6;
+  done.ms = (monotonicNs() - child.startedAtNs) / 1e6;
   done.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return done;
 }

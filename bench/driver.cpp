@@ -2,15 +2,14 @@
 // child processes, alternating them in one run, and prints a table of the median, minimum and
 // maximum of each measure next to its baseline and target.
 //   bench-driver BIN_DIR     (RUNS, IDLE_RUNS and IDLE_MS in the environment change the counts)
+#include "childprocess.h"
 #include "clock.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <functional>
 #include <map>
-#include <spawn.h>
 #include <sstream>
 #include <string>
 #include <sys/resource.h>
@@ -18,15 +17,7 @@
 #include <unistd.h>
 #include <vector>
 
-extern char **environ;
-
 namespace {
-
-struct Child {
-  pid_t pid = -1;
-  int output = -1;
-  long long startedAtNs = 0;
-};
 
 struct Finished {
   std::string output;
@@ -43,37 +34,13 @@ struct Finished {
 std::string childLog;
 
 Child start(const std::string &program, const std::vector<std::string> &arguments) {
-  int pipeEnds[2];
-  if (::pipe(pipeEnds) != 0)
-    die("pipe failed");
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, childLog.c_str(),
-                                   O_WRONLY | O_CREAT | O_APPEND, 0644);
-  posix_spawn_file_actions_addclose(&actions, pipeEnds[0]);
-  posix_spawn_file_actions_addclose(&actions, pipeEnds[1]);
-  std::vector<char *> argv{const_cast<char *>(program.c_str())};
-  for (const std::string &argument : arguments)
-    argv.push_back(const_cast<char *>(argument.c_str()));
-  argv.push_back(nullptr);
-  Child child;
-  child.startedAtNs = monotonicNs();
-  if (posix_spawn(&child.pid, program.c_str(), &actions, nullptr, argv.data(), environ) != 0)
-    die("cannot start " + program);
-  posix_spawn_file_actions_destroy(&actions);
-  ::close(pipeEnds[1]);
-  child.output = pipeEnds[0];
-  return child;
+  return startChild(program, arguments, childLog);
 }
 
 Finished finish(const Child &child, const std::string &program) {
   Finished done;
   done.startedAtNs = child.startedAtNs;
-  char chunk[4096];
-  for (ssize_t n; (n = ::read(child.output, chunk, sizeof chunk)) > 0;)
-    done.output.append(chunk, n);
-  ::close(child.output);
+  done.output = readOutput(child);
   int status = 0;
   rusage usage{};
   if (wait4(child.pid, &status, 0, &usage) != child.pid)

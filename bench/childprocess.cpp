@@ -1,0 +1,50 @@
+#include "childprocess.h"
+
+#include "clock.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <spawn.h>
+#include <unistd.h>
+
+extern char **environ;
+
+Child startChild(const std::string &program, const std::vector<std::string> &arguments,
+                 const std::string &log) {
+  int pipeEnds[2];
+  if (::pipe(pipeEnds) != 0) {
+    std::fprintf(stderr, "bench: pipe failed\n");
+    std::exit(1);
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, log.c_str(),
+                                   O_WRONLY | O_CREAT | O_APPEND, 0644);
+  posix_spawn_file_actions_addclose(&actions, pipeEnds[0]);
+  posix_spawn_file_actions_addclose(&actions, pipeEnds[1]);
+  std::vector<char *> argv{const_cast<char *>(program.c_str())};
+  for (const std::string &argument : arguments)
+    argv.push_back(const_cast<char *>(argument.c_str()));
+  argv.push_back(nullptr);
+  Child child;
+  child.startedAtNs = monotonicNs();
+  if (posix_spawn(&child.pid, program.c_str(), &actions, nullptr, argv.data(), environ) != 0) {
+    std::fprintf(stderr, "bench: cannot start %s\n", program.c_str());
+    std::exit(1);
+  }
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(pipeEnds[1]);
+  child.output = pipeEnds[0];
+  return child;
+}
+
+std::string readOutput(const Child &child) {
+  std::string output;
+  char chunk[4096];
+  for (ssize_t n; (n = ::read(child.output, chunk, sizeof chunk)) > 0;)
+    output.append(chunk, n);
+  ::close(child.output);
+  return output;
+}
