@@ -1,10 +1,13 @@
+#include "serial/hangupwatch.h"
 #include "serial/openport.h"
 #include "serial/serialport.h"
 #include "support/failures.h"
 #include "support/pty.h"
 
 #include <QtTest>
+#include <fcntl.h>
 #include <termios.h>
+#include <unistd.h>
 
 class TestSerialPort : public QObject {
   Q_OBJECT
@@ -14,6 +17,7 @@ private slots:
   void opensRawAtTheChosenRateAndDiscardsEarlyBytes();
   void raisesOneReceiveEventPerReplyBlock();
   void openFailuresNameWhatWasTried();
+  void hangUpWatchReportsOnceAndGivesItsDescriptorBack();
 };
 
 void TestSerialPort::storedDefaultsAndSettingsChecks() {
@@ -100,6 +104,56 @@ void TestSerialPort::openFailuresNameWhatWasTried() {
   holder.close();
   port.setPortOpen(true);
   QVERIFY(port.PortOpen());
+}
+
+// The watch on its own: the Qt in use may report a hang-up by itself as well, which would hide
+// a watch that never fires, fires again and again, or keeps its descriptor.
+void TestSerialPort::hangUpWatchReportsOnceAndGivesItsDescriptorBack() {
+  const auto openDescriptors = [] { return QDir(QStringLiteral("/proc/self/fd")).count(); };
+  // A notifier on a hung-up descriptor would fire on every turn of the event loop.
+  const auto turnTheEventLoop = [] {
+    for (int i = 0; i < 20; ++i) {
+      QCoreApplication::processEvents();
+      QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+  };
+  PseudoTerminal device;
+  PseudoTerminal stoppedDevice;
+  const auto openLine = [](const PseudoTerminal &pty) {
+    return ::open(QFile::encodeName(pty.path()).constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  };
+  const int line = openLine(device);
+  const int stoppedLine = openLine(stoppedDevice);
+  QVERIFY(line >= 0 && stoppedLine >= 0);
+  const auto before = openDescriptors();
+
+  HangUpWatch watch;
+  HangUpWatch stoppedWatch;
+  QSignalSpy reports(&watch, &HangUpWatch::hungUp);
+  QSignalSpy stoppedReports(&stoppedWatch, &HangUpWatch::hungUp);
+  watch.start(line);
+  watch.start(line);
+  stoppedWatch.start(stoppedLine);
+  QCOMPARE(openDescriptors(), before + 2);
+
+  device.write("bytes");
+  turnTheEventLoop();
+  char bytes[8];
+  QCOMPARE(::read(line, bytes, sizeof bytes), ssize_t(5));
+  QCOMPARE(reports.count(), 0);
+
+  stoppedWatch.stop();
+  QCOMPARE(openDescriptors(), before + 1);
+  stoppedDevice.closeDevice();
+  device.closeDevice();
+  QTRY_COMPARE(reports.count(), 1);
+  turnTheEventLoop();
+  QCOMPARE(reports.count(), 1);
+  QCOMPARE(stoppedReports.count(), 0);
+  // Both devices' own sides are closed now; the watch has given its descriptor back.
+  QCOMPARE(openDescriptors(), before - 2);
+  ::close(line);
+  ::close(stoppedLine);
 }
 
 QTEST_MAIN(TestSerialPort)
