@@ -196,14 +196,16 @@ void SerialPort::waitUntilSent() {
   qint64 waiting = OutBufferCount();
   const qint64 lineMs = waiting * characterMicros(*parseLineSettings(settings_)) / 1000;
   const QDeadlineTimer deadline(lineMs + marginMs);
-  QDeadlineTimer stalled(stalledMs);
-  while (waiting > 0 && port_.isOpen() && !deadline.hasExpired() && !stalled.hasExpired()) {
+  // Counted in polls, not on the clock: a program the system stopped for a while (a busy
+  // machine) must not take that pause for a device that stopped reading.
+  int stalledPolls = 0;
+  while (waiting > 0 && port_.isOpen() && !deadline.hasExpired() &&
+         stalledPolls < stalledMs / pollMs) {
     // Hands what Qt holds to the driver; the driver's own queue drains at line pace.
     if (port_.bytesToWrite() == 0 || !port_.waitForBytesWritten(pollMs))
       QThread::msleep(pollMs);
     const qint64 now = OutBufferCount();
-    if (now < waiting)
-      stalled.setRemainingTime(stalledMs);
+    stalledPolls = now < waiting ? 0 : stalledPolls + 1;
     waiting = now;
   }
 }

@@ -73,6 +73,10 @@ public:
   // A receive event is raised while at least this many bytes wait; 0 raises none.
   void setRThreshold(int count);
 
+  // The silence that ends a run of stray bytes, strayGapMs() of the line from each opening on.
+  // Tests set it to drive that silence themselves instead of sleeping through it.
+  void setStrayGapMs(int ms) { strayTimer_.setInterval(ms); }
+
   int SThreshold() const { return 0; }
   // This port raises no send events, so 0 is the only value it takes.
   void setSThreshold(int count);
