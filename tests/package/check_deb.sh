@@ -5,11 +5,18 @@
 # links) comes from a package the .deb depends on, directly or through those packages' own
 # dependencies. lintian, appstreamcli and desktop-file-validate check it as Debian and the
 # software centres would. Needs no root and changes nothing outside the scratch folder.
-#   check_deb.sh CPACK_CONFIG SCRATCH_DIR
+# The program runs with Qt's platform plugins only: image formats, platform themes, styles and
+# input methods that a machine offers besides are Qt's to load or leave, not the program's
+# needs, and the packages they come from are no dependency of it.
+#   check_deb.sh CPACK_CONFIG SCRATCH_DIR PLATFORM_PLUGIN_DIR [DEPENDENCY...]
+# With DEPENDENCY names, the package is first made again without them: the check must then
+# fail, which shows that it finds a dependency missing.
 set -euo pipefail
 
 config=$1
 scratch=$2
+platform_plugins=$3
+dropped=("${@:4}")
 rm -rf "$scratch"
 mkdir -p "$scratch"
 log="$scratch/program.log"
@@ -29,6 +36,16 @@ if [ ${#debs[@]} -ne 1 ] || [ ! -f "${debs[0]}" ]; then
   exit 1
 fi
 deb=${debs[0]}
+if ((${#dropped[@]})); then
+  dpkg-deb -R "$deb" "$scratch/dropped"
+  control="$scratch/dropped/DEBIAN/control"
+  for name in "${dropped[@]}"; do
+    sed -i -E "/^Depends:/ { s/(^Depends: |, )$name( \([^)]*\))?(, |$)/\1/; s/, $// }" "$control"
+  done
+  deb="$scratch/out/without-dependencies.deb"
+  dpkg-deb -b "$scratch/dropped" "$deb" >/dev/null
+  rm "${debs[0]}"
+fi
 root="$scratch/root"
 dpkg-deb -x "$deb" "$root"
 echo "package: $(basename "$deb")"
@@ -58,9 +75,12 @@ fi
 [ -f "$root/usr/share/icons/hicolor/scalable/apps/qelnor-setup.svg" ] || fail "no scalable icon"
 
 # --- Debian's and the software centres' own checks ------------------------------------------
-# lintian shows errors and warnings (info tags are advice); its scratch files go to ours.
-findings=$(TMPDIR="$scratch" lintian --fail-on error,warning "$deb" 2>&1) ||
-  fail "lintian: $findings"
+# lintian shows errors and warnings (info tags are advice); its scratch files go to ours. A
+# package made again without dependencies is only for the checks below.
+if ((${#dropped[@]} == 0)); then
+  findings=$(TMPDIR="$scratch" lintian --fail-on error,warning "$deb" 2>&1) ||
+    fail "lintian: $findings"
+fi
 metainfo="$root/usr/share/metainfo/io.github.qelnor.setup.metainfo.xml"
 appstreamcli validate --no-net --strict "$metainfo" || fail "appstreamcli validate"
 # What lintian and the validator cannot know: every program is offered to software centres,
@@ -138,7 +158,12 @@ missing=$(linked_libraries "$program" | grep '^NOT-FOUND:' || true)
 check_owners "linked library" < <(linked_libraries "$program" | grep -v '^NOT-FOUND:')
 
 # --- start it and look at what it loaded ----------------------------------------------------
-QT_QPA_PLATFORM=offscreen QT_LOGGING_RULES="qt.accessibility.cache.debug=true" \
+# Qt reads qt.conf beside the program: its plugin folder here holds the platform plugins only.
+mkdir -p "$scratch/plugins"
+ln -sfn "$platform_plugins" "$scratch/plugins/platforms"
+printf '[Paths]\nPlugins=%s\n' "$scratch/plugins" >"$root/usr/bin/qt.conf"
+env -u QT_PLUGIN_PATH -u QT_QPA_PLATFORMTHEME -u QT_STYLE_OVERRIDE -u QT_IM_MODULE \
+  QT_QPA_PLATFORM=offscreen QT_LOGGING_RULES="qt.accessibility.cache.debug=true" \
   "$program" >"$log" 2>&1 &
 pid=$!
 # Qt creates the window's accessible interface when the window is shown; its line names the
