@@ -29,7 +29,7 @@ for p in build-essential cmake qt6-base-dev qt6-serialport-dev fonts-arphic-umin
   fi
 done
 
-[ -f "$build/CMakeCache.txt" ] || cmake -S "$root/bench" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+"$root/scripts/configure.sh" "$root/bench" "$build" -DCMAKE_BUILD_TYPE=Release
 cmake --build "$build" --parallel "$(nproc)" --target \
   qelnor-setup qelnor-cli bench-start-form bench-start-bare bench-probe-form bench-probe-bare \
   bench-driver bench-cli bench-start-core >/dev/null

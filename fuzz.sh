@@ -15,11 +15,13 @@ targets=(address linesettings usercode replytext)
 # Inputs longer than an operator types or a device sends only slow the search down.
 declare -A maxLength=([address]=128 [linesettings]=64 [usercode]=64 [replytext]=24)
 
-if [ ! -f "$build/CMakeCache.txt" ]; then
-  cmake -S "$root" -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug \
-    -DCMAKE_CXX_FLAGS=-O1 -DQELNOR_FUZZ=ON -DQELNOR_WERROR=ON >/dev/null
-fi
-cmake --build "$build" --parallel "$(nproc)" --target "${targets[@]/#/fuzz-}" >/dev/null
+"$root/scripts/configure.sh" "$root" "$build" -DCMAKE_CXX_COMPILER=clang++ \
+  -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS=-O1 -DQELNOR_FUZZ=ON -DQELNOR_WERROR=ON
+cmake --build "$build" --parallel "$(nproc)" --target "${targets[@]/#/fuzz-}" 2>&1 |
+  "$root/scripts/progress.sh" "$build/build.log" "fuzz targets: " || {
+  cat "$build/build.log"
+  exit 1
+}
 
 export ASAN_OPTIONS=detect_leaks=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1

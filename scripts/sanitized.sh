@@ -8,10 +8,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build-asan"
 flags="-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all"
 
-if [ ! -f "$build/CMakeCache.txt" ]; then
-  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS="$flags" \
-    -DQELNOR_WERROR=ON >/dev/null
-fi
+"$root/scripts/configure.sh" "$root" "$build" -DCMAKE_BUILD_TYPE=Debug \
+  -DCMAKE_CXX_FLAGS="$flags" -DQELNOR_TESTS=ON -DQELNOR_WERROR=ON
 cmake --build "$build" --parallel "$(nproc)"
 
 # Reports go to files, where none is lost in ctest's output or in a child process; the test

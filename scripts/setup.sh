@@ -41,6 +41,13 @@ test)
   ;;
 esac
 
-[ -f "$build/CMakeCache.txt" ] ||
-  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${options[@]}" >/dev/null
-cmake --build "$build" --parallel "$(nproc)" "${targets[@]}"
+"$root/scripts/configure.sh" "$root" "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${options[@]}"
+# Progress while something is built, the compiler's words only when it fails (all of it in
+# build.log), and one line when there was nothing to do.
+if ! cmake --build "$build" --parallel "$(nproc)" "${targets[@]}" 2>&1 |
+  "$root/scripts/progress.sh" "$build/build.log"; then
+  cat "$build/build.log"
+  echo "Building in $build failed; the compiler's words are above."
+  exit 1
+fi
+echo "Built in ${build#"$root/"}/ (the whole output: ${build#"$root/"}/build.log)."
