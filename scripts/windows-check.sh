@@ -22,7 +22,9 @@ title="QELNOR彩屏设置软件 QELNOR Colour Screen Setup"
 work=$(mktemp -d "${TMPDIR:-/tmp}/qelnor-wine.XXXXXX")
 export WINEPREFIX="$work/prefix" WINEARCH=win64 WINEDEBUG=-all
 gcc -shared -fPIC -O2 -Wall -Werror -o "$work/modem-lines.so" "$root/scripts/wine/modem-lines.c" -ldl
-wine() { LD_PRELOAD="$work/modem-lines.so" command wine "$@"; }
+# Every Wine command has a time limit: one that hangs fails the check instead of the run.
+wine() { LD_PRELOAD="$work/modem-lines.so" timeout 300 wine "$@"; }
+wineserver_done() { timeout 300 wineserver -w || fail "Wine's processes did not end within 300 s"; }
 # No Mono or Gecko download prompts, and no menu entries written into the Linux desktop.
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 started=()
@@ -60,8 +62,8 @@ started+=($!)
 wait_for 30 test -s "$work/display" || fail "the virtual display did not start"
 DISPLAY=":$(cat "$work/display")"
 export DISPLAY
-wine wineboot --init >"$work/wineboot.log" 2>&1
-wineserver -w
+wine wineboot --init >"$work/wineboot.log" 2>&1 || fail "wineboot --init (see $work/wineboot.log)"
+wineserver_done
 
 # The device layer's tests, with the program's own DLLs (Qt6Test.dll, which is not shipped,
 # lies beside the tests).
@@ -79,7 +81,7 @@ done
 
 # Silent install into Program Files, with its Start-menu entry and uninstaller.
 wine "$out/$name-setup.exe" /S >"$work/install.log" 2>&1 || fail "the silent install (/S)"
-wineserver -w
+wineserver_done
 installed="$WINEPREFIX/drive_c/Program Files/QELNOR/qelnor-setup"
 menu="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/QELNOR"
 [ -f "$installed/qelnor-setup.exe" ] || fail "installed program in C:\\Program Files\\QELNOR"
@@ -114,10 +116,12 @@ start_device() {
   wait_for 10 test -s "$work/pty-$1" || fail "the pseudo-terminal for COM$1"
   ln -sfn "$(head -n1 "$work/pty-$1")" "$WINEPREFIX/dosdevices/com$1"
 }
+# Opening the pipe waits for the helper's end of it: a helper that died fails the check.
 device() {
   local com=$1
   shift
-  echo "$*" >"$work/device-$com.control"
+  timeout 10 bash -c 'echo "$1" >"$2"' _ "$*" "$work/device-$com.control" ||
+    fail "the device behind COM$com did not take \"$*\" within 10 s: its helper has ended"
 }
 # The bytes of a text, in hex, for device commands.
 hex() { printf '%s' "$1" | od -An -v -tx1 | tr -d ' \n'; }
@@ -203,14 +207,15 @@ expect_reply() {
   ok "$1: the box shows \"$3\""
 }
 open_port() { click $((368 + 32)) $((32 + 16)); } # 打开串口
-# Opens the port and expects no box.
+# The port is open once the program has put its rate (the window's start-up 2400) on the line.
+line_rate_is() { [ "$(stty -F "$(head -n1 "$work/pty-1")" speed 2>/dev/null)" = "$1" ]; }
+# Opens the port and expects no box: the first box after the opening is the device's probe.
 expect_open() {
   open_port
-  sleep 1
-  if ! count_is 1; then
-    read_box || true
-    fail "$1: a box says '$box'"
-  fi
+  wait_for 10 line_rate_is 2400 || fail "$1: the line was not set to 2400 baud within 10 s"
+  device 1 send "$(hex '@PORT OPENED')"
+  read_box || fail "$1: no box for the device's probe after the opening"
+  [ "$box" = "PORT OPENED" ] || fail "$1: a box says '$box'"
 }
 
 expect_open "opening COM1 at the window's start-up settings"
@@ -274,7 +279,12 @@ grep -q 57 <<<"$box" && grep -qi disconnected <<<"$box" ||
 sleep 1
 count_is 1 || fail "losing the device: more than one box"
 ok "the device lost while idle: one box (error 57, disconnected)"
-pid=$(pgrep -n -f 'qelnor-setup\.exe')
+# This check's own program: the one that runs in this check's Wine prefix.
+pid=
+for candidate in $(pgrep -f 'qelnor-setup\.exe'); do
+  grep -qzx "WINEPREFIX=$WINEPREFIX" "/proc/$candidate/environ" 2>/dev/null && pid=$candidate
+done
+[ -n "$pid" ] || fail "after the loss: the program's process was not found"
 cpu() { awk '{print $14 + $15}' "/proc/$pid/stat"; }
 before=$(cpu)
 sleep 5
@@ -320,7 +330,10 @@ status=0
 cli --port COM2 --wait 1 power-on-lock >/dev/null || status=$?
 ((status == 5)) || fail "qelnor-cli with no reply: exit $status, not 5"
 ok "qelnor-cli.exe with no reply: exit 5"
-(sleep 2 && device 2 close) &
+# The device goes once the command's frame has reached it, however long starting took.
+sent_before=$(stat -c %s "$work/wire-2")
+frame_arrived() { [ "$(stat -c %s "$work/wire-2")" -gt "$sent_before" ]; }
+(wait_for 60 frame_arrived && device 2 close) &
 status=0
 cli --port COM2 --wait 15 power-on-lock >/dev/null || status=$?
 ((status == 6)) || fail "qelnor-cli with the device lost: exit $status, not 6"
@@ -329,7 +342,7 @@ ok "qelnor-cli.exe with the device lost while it waits: exit 6"
 # The uninstaller, silent too, takes away what the installer put there.
 wineserver -k
 wine "$installed/uninstall.exe" /S >"$work/uninstall.log" 2>&1 || fail "the silent uninstall"
-wineserver -w
+wineserver_done
 if [ -e "$installed" ] || [ -e "$menu" ]; then
   fail "the uninstaller leaves the program or its Start-menu entries"
 fi
