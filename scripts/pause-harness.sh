@@ -9,8 +9,13 @@ set -euo pipefail
   echo "usage: $0 COMMAND [ARGUMENT...]" >&2
   exit 2
 }
-stop=$(awk -v ms="${STOP_MS:-300}" 'BEGIN { print ms / 1000 }')
-run=$(awk -v ms="${RUN_MS:-30}" 'BEGIN { print ms / 1000 }')
+stop_ms=${STOP_MS:-300}
+run_ms=${RUN_MS:-30}
+stop=$(awk -v ms="$stop_ms" 'BEGIN { print ms / 1000 }')
+run=$(awk -v ms="$run_ms" 'BEGIN { print ms / 1000 }')
+# Qt Test's watchdog ends a test function after 5 minutes of the clock; here the clock runs as
+# many times faster than the command as the pauses stretch it.
+export QTEST_FUNCTION_TIMEOUT=${QTEST_FUNCTION_TIMEOUT:-$((300000 * (stop_ms + run_ms) / run_ms))}
 
 # A session, and so a process group, of its own whose id is the command's: what it starts is
 # stopped with it, and nothing else is.
@@ -29,5 +34,5 @@ while kill -0 "$pid" 2>/dev/null; do
 done
 status=0
 wait "$pid" || status=$?
-echo "pause-harness: $cycles pauses of ${STOP_MS:-300} ms, status $status" >&2
+echo "pause-harness: $cycles pauses of $stop_ms ms, status $status" >&2
 exit "$status"

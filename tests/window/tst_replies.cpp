@@ -56,6 +56,10 @@ private slots:
 
 private:
   void openOn(PseudoTerminal &device);
+  // The test makes each silence after stray bytes itself: however slowly a busy machine lets
+  // the bytes come, they wait until fallSilent() drops the given number of them.
+  void holdStrayBytes() { form->MSComm1().setStrayGapMs(3600 * 1000); }
+  bool fallSilent(qint64 waiting);
   QWidget *control(const char *name) { return form->findChild<QWidget *>(name); }
 
   std::unique_ptr<PseudoTerminal> device;
@@ -83,6 +87,16 @@ void TestReplies::openOn(PseudoTerminal &pty) {
   QVERIFY(form->MSComm1().PortOpen());
 }
 
+bool TestReplies::fallSilent(qint64 waiting) {
+  SerialPort &port = form->MSComm1();
+  if (!QTest::qWaitFor([&] { return port.InBufferCount() == waiting; }))
+    return false;
+  port.setStrayGapMs(0);
+  const bool dropped = QTest::qWaitFor([&] { return port.InBufferCount() == 0; });
+  holdStrayBytes();
+  return dropped;
+}
+
 void TestReplies::repliesInOrderWaitingOnesShareABox() {
   device->write("ABCDEFGHIJKL");
   QTRY_COMPARE(boxes->texts, QStringList{"BCDEFGHIJKL"});
@@ -99,17 +113,8 @@ void TestReplies::repliesInOrderWaitingOnesShareABox() {
 // noise, dropped and named in the next reply's box, so they cannot shift later replies. A
 // device that sends 13-byte replies loses the 13th byte of each, never a reply.
 void TestReplies::partialRepliesWaitStrayBytesAreDropped() {
-  // The test makes each silence itself: however slowly a busy machine lets the bytes come,
-  // nothing is dropped until it does.
-  SerialPort &port = form->MSComm1();
-  const auto hold = [&] { port.setStrayGapMs(3600 * 1000); };
-  const auto fallSilent = [&](qint64 waiting) {
-    QTRY_COMPARE(port.InBufferCount(), waiting);
-    port.setStrayGapMs(0);
-    QTRY_COMPARE(port.InBufferCount(), 0);
-    hold();
-  };
-  hold();
+  const SerialPort &port = form->MSComm1();
+  holdStrayBytes();
   const QByteArray dribbled("123456789abc");
   for (qsizetype i = 0; i + 1 < dribbled.size(); ++i) {
     device->write(dribbled.mid(i, 1));
@@ -119,7 +124,7 @@ void TestReplies::partialRepliesWaitStrayBytesAreDropped() {
   QTRY_COMPARE(boxes->texts, QStringList{"23456789abc"});
 
   device->write("\x02\x03\x04\x05\x06");
-  fallSilent(5);
+  QVERIFY(fallSilent(5));
   device->write("ABCDEFGHIJKL");
   QTRY_COMPARE(boxes->texts.size(), 2);
   QCOMPARE(boxes->texts.at(1).section(QLatin1Char('\n'), 1), QStringLiteral("BCDEFGHIJKL"));
@@ -132,7 +137,7 @@ void TestReplies::partialRepliesWaitStrayBytesAreDropped() {
     const qsizetype shown = boxes->texts.size();
     device->write(reply);
     QTRY_COMPARE(boxes->texts.size(), shown + 1);
-    fallSilent(1);
+    QVERIFY(fallSilent(1));
   }
   QCOMPARE(boxes->texts.at(2), QStringLiteral("first reply"));
   QCOMPARE(boxes->texts.at(3).section(QLatin1Char('\n'), 1), QStringLiteral("secnd reply"));
@@ -162,9 +167,11 @@ void TestReplies::strayBytesNoReplyFollowsAreToldAlone() {
                "11 stray bytes ignored, no reply followed: 41 42 43 44 45 46 47 48 49 4A 4B")),
            qPrintable(boxes->texts.at(0)));
 
-  // A byte every 200 ms: each is stray, and they are told while they keep coming.
+  // A byte every 200 ms or more: each is stray, and they are told while they keep coming.
+  holdStrayBytes();
   for (char byte = 'a'; byte < 'a' + 10; ++byte) {
     device->write(QByteArray(1, byte));
+    QVERIFY(fallSilent(1));
     QTest::qWait(200);
   }
   QVERIFY2(boxes->texts.size() >= 2, "stray bytes that kept coming were held back");
@@ -181,7 +188,7 @@ void TestReplies::strayBytesNoReplyFollowsAreToldAlone() {
   // A boot banner, then the device goes before a reply could follow.
   const qsizetype before = boxes->texts.size();
   device->write("\x02\x03\x04\x05\x06");
-  QTest::qWait(300);
+  QVERIFY(fallSilent(5));
   device->closeDevice();
   QTRY_COMPARE(boxes->texts.size(), before + 1);
   QVERIFY2(boxes->texts.last().startsWith(QStringLiteral("错误 57")) &&
