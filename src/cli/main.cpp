@@ -2,6 +2,7 @@
 #include "cli/events.h"
 #include "cli/portlist.h"
 #include "cli/session.h"
+#include "serial/terminationsignal.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
@@ -59,6 +60,7 @@ int main(int argc, char *argv[]) {
   }
   Session session(request, events);
   QObject::connect(&session, &Session::finished, &app, &QCoreApplication::exit);
+  onTerminationSignal(&session, [&session](int signal) { session.stop(signal); });
   QMetaObject::invokeMethod(&session, &Session::start, Qt::QueuedConnection);
   return app.exec();
 }
