@@ -5,8 +5,6 @@
 #include <QProcess>
 #include <QtTest>
 #include <csignal>
-#include <fcntl.h>
-#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -323,18 +321,7 @@ void TestCli::signalsEndTheRunWithTheLineRestored() {
 // and ends with a status of its own, and nothing of the frame reaches the device later.
 void TestCli::aFrameThatCannotLeaveIsNotSent() {
   Cli cli;
-  const int line = ::open(qPrintable(cli.device.path()), O_WRONLY | O_NONBLOCK | O_NOCTTY);
-  QVERIFY(line >= 0);
-  const QByteArray filler(256, 'x');
-  qint64 filled = 0;
-  // The terminal moves what it holds on to the reader's side a moment later, making room again;
-  // it is full once no room has come for a while.
-  pollfd room{line, POLLOUT, 0};
-  do {
-    for (ssize_t n; (n = ::write(line, filler.constData(), size_t(filler.size()))) > 0;)
-      filled += n;
-  } while (::poll(&room, 1, 200) > 0);
-  ::close(line);
+  const qint64 filled = cli.device.fillUntilFull();
   cli.start({"--json", "--wait", "0", "power-on-lock"});
   const Run run = cli.finish();
   QCOMPARE(run.status, 7);
