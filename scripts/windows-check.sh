@@ -348,6 +348,23 @@ status=0
 cli --port COM2 --wait 1 power-on-lock >/dev/null || status=$?
 ((status == 5)) || fail "qelnor-cli with no reply: exit $status, not 5"
 ok "qelnor-cli.exe with no reply: exit 5"
+# A device that has stopped reading, its line full: the frame cannot leave whole, so
+# qelnor-cli.exe ends with 7 and, when the device reads again, nothing of the frame reaches it.
+device 2 fill
+wait_for 20 test -e "$work/wire-2.filled" || fail "the device's line did not fill"
+read_before=$(stat -c %s "$work/wire-2")
+status=0
+said=$(cli --port COM2 --wait 0 --json power-on-lock) || status=$?
+((status == 7)) && grep -qF '"notSent"' <<<"$said" ||
+  fail "qelnor-cli to a device that stopped reading: exit $status, said '$said'"
+device 2 resume
+# A frame sent after the fill marks the end of what the device reads.
+cli --port COM2 --wait 0 reset-password >/dev/null || fail "qelnor-cli could not send after the fill"
+probe_arrived() { tail -c 8 "$work/wire-2" | grep -qF '*2-IniP'; }
+wait_for 20 probe_arrived || fail "the device did not read the frame sent after the fill"
+after_fill=$(tail -c +$((read_before + 1)) "$work/wire-2" | head -c -8 | tr -d x | wc -c)
+((after_fill == 0)) || fail "the device received $after_fill bytes of a frame reported not sent"
+ok "qelnor-cli.exe to a device that stopped reading: exit 7, notSent, nothing of the frame later"
 # The device goes once the command's frame has reached it, however long starting took.
 sent_before=$(stat -c %s "$work/wire-2")
 frame_arrived() { [ "$(stat -c %s "$work/wire-2")" -gt "$sent_before" ]; }

@@ -12,6 +12,10 @@ enum ExitStatus {
   PortNotOpened = 4,
   NoReply = 5,
   DeviceLost = 6,
+  FrameNotSent = 7,
+  OutputFailed = 8,
+  // Plus the signal's number, as a shell reports a program the signal ended.
+  StoppedBySignal = 128,
 };
 
 enum class Command { List, Address, UserCode, PowerOnLock, ResetPassword };

@@ -18,6 +18,8 @@ public:
   void stray(const QByteArray &bytes);
   void failure(const Failure &failure, int status);
   void noReply(int waitMs);
+  void stopped(int signal, int status);
+  void notSent(qint64 frames, int status);
   void port(const QString &comName, const QString &device, const QString &description);
 
 private:

@@ -4,7 +4,9 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QtTest>
+#include <csignal>
 #include <termios.h>
+#include <unistd.h>
 
 namespace {
 
@@ -93,6 +95,9 @@ private slots:
   void listenPrintsEveryReplyOfTheWait();
   void defaultLineIsTheWindows();
   void silenceAndLossEndTheWait();
+  void signalsEndTheRunWithTheLineRestored();
+  void aFrameThatCannotLeaveIsNotSent();
+  void outputThatCannotBeWrittenFails();
   void badPortsAndCommandLines_data();
   void badPortsAndCommandLines();
   void helpAndVersion_data();
@@ -282,6 +287,10 @@ void TestCli::silenceAndLossEndTheWait() {
   QCOMPARE(silent.status, 5);
   QCOMPARE(sent, QByteArray("*2-IniP\r"));
   QVERIFY2(silent.err.contains("No reply within 0.2 s"), qPrintable(silent.err));
+  // A wait shorter than the timer counts is rounded up, never turned into no wait at all.
+  const Run brief = runWithDevice({"--wait", "0.0001", "reset-password"}, &sent);
+  QCOMPARE(brief.status, 5);
+  QVERIFY2(brief.err.contains("No reply within 0.001 s"), qPrintable(brief.err));
 
   Cli cli;
   cli.start({"--wait", "10", "reset-password"});
@@ -290,6 +299,59 @@ void TestCli::silenceAndLossEndTheWait() {
   const Run lost = cli.finish();
   QCOMPARE(lost.status, 6);
   QVERIFY2(lost.err.contains("Error 57"), qPrintable(lost.err));
+}
+
+// Ctrl+C while listening ends the run as the window's signals end it: the line is put back as
+// it was found, and a script learns that the run was stopped. An ignored hang-up stays ignored.
+void TestCli::signalsEndTheRunWithTheLineRestored() {
+  Cli cli;
+  cli.process.setChildProcessModifier([] { ::signal(SIGHUP, SIG_IGN); });
+  termios before{};
+  QVERIFY(cli.device.lineSettings(before));
+  cli.start({"--listen", "--wait", longWait, "--json", "--rate", "9600", "power-on-lock"});
+  QVERIFY(cli.nextLine().contains("sent"));
+  termios during{};
+  QVERIFY(cli.device.lineSettings(during));
+  QVERIFY(cfgetospeed(&during) != cfgetospeed(&before));
+  ::kill(pid_t(cli.process.processId()), SIGHUP);
+  ::kill(pid_t(cli.process.processId()), SIGINT);
+  const Run run = cli.finish();
+  QCOMPARE(run.status, 128 + SIGINT);
+  QVERIFY2(run.err.contains("Stopped by SIGINT"), qPrintable(run.err));
+  termios after{};
+  QVERIFY(cli.device.lineSettings(after));
+  QCOMPARE(cfgetospeed(&after), cfgetospeed(&before));
+}
+
+// A device that has stopped reading, its line full: the frame does not leave, the run says so
+// and ends with a status of its own, and nothing of the frame reaches the device later.
+void TestCli::aFrameThatCannotLeaveIsNotSent() {
+  Cli cli;
+  const qint64 filled = cli.device.fillUntilFull();
+  cli.start({"--json", "--wait", "0", "power-on-lock"});
+  const Run run = cli.finish();
+  QCOMPARE(run.status, 7);
+  QCOMPARE(run.out, QString());
+  const QJsonObject event = QJsonDocument::fromJson(run.err.toUtf8()).object();
+  QCOMPARE(event.value("event").toString(), "notSent");
+  QCOMPARE(event.value("frames").toInt(), 1);
+  QCOMPARE(cli.device.read(), QByteArray(filled, 'x'));
+}
+
+// A reply printed to a full disk reached no one: the run does not end as a success.
+void TestCli::outputThatCannotBeWrittenFails() {
+  Cli cli;
+  cli.process.setStandardOutputFile(QStringLiteral("/dev/full"));
+  cli.start({"--wait", longWait, "address", "42"});
+  QCOMPARE(cli.frame(), QByteArray("ID42\r"));
+  cli.device.write(reply);
+  QCOMPARE(cli.finish().status, 8);
+
+  QProcess version;
+  version.setStandardOutputFile(QStringLiteral("/dev/full"));
+  version.start(QStringLiteral(QELNOR_CLI), {"--version"});
+  QVERIFY(version.waitForFinished(finishMs));
+  QCOMPARE(version.exitCode(), 8);
 }
 
 void TestCli::badPortsAndCommandLines_data() {

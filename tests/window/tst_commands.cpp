@@ -89,6 +89,7 @@ private slots:
   void userCodeBoxRefusesWholeWithANote();
   void busyLineRefusesWholeFramesAndStaysOpen();
   void closingLetsTheLastFrameLeave();
+  void closingTellsOfFramesThatDidNotLeave();
   void refusedInputsWriteNothing_data();
   void refusedInputsWriteNothing();
 };
@@ -312,6 +313,12 @@ void TestCommands::everyWayIntoTheAddressBoxTypesTheAddress() {
   clickIntoTheBox();
   QTest::keyClick(address, Qt::Key_Enter);
   QCOMPARE(bench.device.read(), QByteArray("ID25\r"));
+  // A held Enter sends once, as a held button does: its auto-repeats are not presses.
+  for (const bool repeat : {false, true, true, true}) {
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"), repeat);
+    QApplication::sendEvent(address, &press);
+  }
+  QCOMPARE(bench.device.read(), QByteArray("ID25\r"));
 
   bench.control("Command4")->setFocus();
   QTest::keyClick(bench.control("Command4"), Qt::Key_Tab);
@@ -429,6 +436,34 @@ void TestCommands::closingLetsTheLastFrameLeave() {
   QVERIFY(!bench.form.MSComm1().PortOpen());
   QCOMPARE(wire, expected);
   QVERIFY(bench.boxes.texts.isEmpty());
+}
+
+// Frames a device that stopped reading never took are told in one box as the window closes,
+// and nothing of them reaches the device afterwards; frames waiting when the device is lost are
+// told in the box that says so.
+void TestCommands::closingTellsOfFramesThatDidNotLeave() {
+  {
+    Bench bench;
+    bench.open();
+    const qint64 filled = bench.device.fillUntilFull();
+    bench.click("Command4");
+    bench.click("Command5");
+    bench.form.close();
+    QVERIFY(!bench.form.MSComm1().PortOpen());
+    QCOMPARE(bench.boxes.texts.size(), 1);
+    QVERIFY2(bench.boxes.texts.at(0).contains(QLatin1String("2 frames were not sent")),
+             qPrintable(bench.boxes.texts.at(0)));
+    QCOMPARE(bench.device.read(), QByteArray(filled, 'x'));
+  }
+  // The device lost while a frame waits: the box that says so counts it too.
+  Bench lost;
+  lost.open();
+  lost.device.fillUntilFull();
+  lost.click("Command5");
+  lost.device.closeDevice();
+  QTRY_COMPARE(lost.boxes.texts.size(), 1);
+  QVERIFY2(lost.boxes.texts.at(0).contains(QLatin1String("1 frame was not sent")),
+           qPrintable(lost.boxes.texts.at(0)));
 }
 
 void TestCommands::refusedInputsWriteNothing_data() {
