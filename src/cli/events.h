@@ -19,6 +19,8 @@ public:
   void failure(const Failure &failure, int status);
   void noReply(int waitMs);
   void port(const QString &comName, const QString &device, const QString &description);
+  // A message for the operator: standard error as text, standard output as a JSON event.
+  void tell(const QJsonObject &event, const QString &text);
 
 private:
   void write(QTextStream &stream, const QJsonObject &event, const QString &text);

@@ -1,5 +1,7 @@
 #include "support/pty.h"
 
+#include "cli/csv.h"
+
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -76,6 +78,68 @@ Run runWithDevice(const QStringList &arguments, QByteArray *sent,
   return run;
 }
 
+// A commissioning run: the plan in folder, the operator's answers on standard input.
+struct Commissioning : Cli {
+  QString folder;
+
+  explicit Commissioning(const QString &planFolder) : folder(planFolder) {}
+  QString plan() const { return folder + "/plan.csv"; }
+  QString record(bool json = false) const {
+    return folder + (json ? "/plan.record.jsonl" : "/plan.record.csv");
+  }
+  void writePlan(const QByteArray &bytes) {
+    QFile file(plan());
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+  }
+  void run(const QStringList &options, const QByteArray &answers) {
+    start(options + QStringList{"commission", plan()});
+    process.write(answers);
+    // Written now: nothing here runs an event loop that would write it later.
+    process.waitForBytesWritten(finishMs);
+    process.closeWriteChannel();
+  }
+  // Each frame as the device reads it, answered when answer is set.
+  void serve(const QByteArrayList &frames, bool answer = true) {
+    for (const QByteArray &expected : frames) {
+      QCOMPARE(frame(), expected);
+      if (answer)
+        device.write(reply);
+    }
+  }
+  // "line command outcome" of each line of the record, after checking each sent frame's bytes.
+  QStringList recorded(bool json = false) {
+    QFile file(record(json));
+    if (!file.open(QIODevice::ReadOnly))
+      return {};
+    QStringList lines;
+    for (const QByteArray &line : file.readAll().split('\n')) {
+      QStringList fields;
+      if (json) {
+        const QJsonObject object = QJsonDocument::fromJson(line).object();
+        for (const char *key : {"line", "command", "outcome", "frame_hex", "settings"})
+          fields.append(object.value(key).toVariant().toString());
+      } else {
+        const QStringList values = csvFields(QString::fromUtf8(line)).value_or(QStringList());
+        if (values.size() != 11 || values[0] == "time")
+          continue;
+        fields = QStringList{values[1], values[5], values[9], values[6], values[4]};
+      }
+      if (fields[0].isEmpty())
+        continue;
+      if (!fields[1].isEmpty() && fields[4] != "2400,n,8,1")
+        return {"settings " + fields[4]};
+      lines.append(fields.mid(0, 3).join(' '));
+    }
+    return lines;
+  }
+};
+
+// The record lines of one command answered, or of one left unanswered.
+QStringList answered(const QString &line, const QString &command) {
+  return {line + " " + command + " sent", line + " " + command + " answered"};
+}
+
 } // namespace
 
 class TestCli : public QObject {
@@ -98,6 +162,11 @@ private slots:
   void helpAndVersion_data();
   void helpAndVersion();
   void worksUnderTheCLocale();
+  void commissionSendsAndRecordsInOrder_data();
+  void commissionSendsAndRecordsInOrder();
+  void commissionRefusesBadPlans_data();
+  void commissionRefusesBadPlans();
+  void commissionResumesWhereItStopped();
 };
 
 void TestCli::commandsSendTheirFrames_data() {
@@ -377,6 +446,161 @@ void TestCli::worksUnderTheCLocale() {
   QCOMPARE(replied.err, QString());
   QCOMPARE(replied.status, 0);
   QCOMPARE(replied.out, QStringLiteral("彩屏 OK!!!␍\n"));
+}
+
+void TestCli::commissionSendsAndRecordsInOrder_data() {
+  QTest::addColumn<QByteArray>("plan");
+  QTest::addColumn<QStringList>("options");
+  QTest::addColumn<QByteArray>("answers");
+  QTest::addColumn<QByteArrayList>("frames");
+  QTest::addColumn<bool>("answer");
+  QTest::addColumn<QStringList>("recorded");
+  QTest::addColumn<int>("status");
+  QTest::newRow("UTF-8 with a BOM, comments, columns in any order")
+      << QByteArray("\xEF\xBB\xBF# site A\r\nreset_password,address,user_code\r\nyes,1,彩屏A\r\n"
+                    "\r\n,,\r\n# next\r\nNo,02,\r\n")
+      << QStringList() << QByteArray("\n\n")
+      << QByteArrayList{"ID01\r",
+                        "*@-\xB2\xCA\xC6\xC1"
+                        "A\r",
+                        "*2-IniP\r", "ID02\r"}
+      << true
+      << answered("3", "address") + answered("3", "user-code") + answered("3", "reset-password") +
+             answered("7", "address")
+      << 0;
+  QTest::newRow("GBK plan, JSON record, a device skipped")
+      << QByteArray("address,user_code,power_on_password\n1,\xB2\xCA\xC6\xC1,yes\n2,x,\n")
+      << QStringList{"--json"} << QByteArray("s\n\n") << QByteArrayList{"ID02\r", "*@-x\r"} << true
+      << QStringList{"2  skipped"} + answered("3", "address") + answered("3", "user-code") << 9;
+  QTest::newRow("silent device") << QByteArray("address,power_on_password\n7,yes\n")
+                                 << QStringList{"--wait", "0.2"} << QByteArray("\n")
+                                 << QByteArrayList{"ID07\r", "@Power on lock enable\r"} << false
+                                 << QStringList{"2 address sent", "2 address no-reply",
+                                                "2 power-on-lock sent", "2 power-on-lock no-reply"}
+                                 << 9;
+  QTest::newRow("repeats allowed, then the input ends")
+      << QByteArray("address\n1\n1\n1\n") << QStringList{"--allow-repeats"} << QByteArray("\n\n")
+      << QByteArrayList{"ID01\r", "ID01\r"} << true
+      << answered("2", "address") + answered("3", "address") << 10;
+  QTest::newRow("q stops, an unknown answer is asked again")
+      << QByteArray("address\n1\n") << QStringList() << QByteArray("x\nq\n") << QByteArrayList()
+      << true << QStringList() << 10;
+}
+
+void TestCli::commissionSendsAndRecordsInOrder() {
+  QFETCH(QByteArray, plan);
+  QFETCH(QStringList, options);
+  QFETCH(QByteArray, answers);
+  QFETCH(QByteArrayList, frames);
+  QFETCH(bool, answer);
+  QFETCH(QStringList, recorded);
+  QFETCH(int, status);
+  QTemporaryDir folder;
+  Commissioning cli(folder.path());
+  cli.writePlan(plan);
+  cli.run(QStringList{"--wait", longWait} + options, answers);
+  cli.serve(frames, answer);
+  const Run run = cli.finish();
+  QCOMPARE(run.status, status);
+  QCOMPARE(cli.device.read(), QByteArray());
+  QCOMPARE(cli.recorded(options.contains("--json")), recorded);
+  QVERIFY2(run.err.contains(options.contains("--json") ? "" : "Device 1 of "), qPrintable(run.err));
+  QCOMPARE(run.out.count(options.contains("--json") ? "\"summary\"" : "ID=42 OK!!"),
+           options.contains("--json") ? 1 : recorded.filter(" answered").size());
+}
+
+void TestCli::commissionRefusesBadPlans_data() {
+  QTest::addColumn<QByteArray>("plan");
+  QTest::addColumn<QStringList>("said");
+  QTest::newRow("address above 99")
+      << QByteArray("address\n1\n100\n") << QStringList{"Line 3, column address", "0 to 99"};
+  QTest::newRow("every bad user code named")
+      << QByteArray("address,user_code\n1,") + QByteArray(33, 'x') + "\n2,😀\n3,a\tb\n"
+      << QStringList{"Line 2, column user_code: ", "at most 32",
+                     "Line 3, column user_code: ", "GBK",
+                     "Line 4, column user_code: ", "a tab"};
+  QTest::newRow("repeated address")
+      << QByteArray("address\n1\n01\n") << QStringList{"Line 3, column address", "repeats line 2"};
+  QTest::newRow("unknown column") << QByteArray("address,usercode\n1,x\n")
+                                  << QStringList{"Line 1: ", "unknown column “usercode”"};
+  QTest::newRow("no address column")
+      << QByteArray("user_code\nx\n") << QStringList{"Line 1: ", "no address column"};
+  QTest::newRow("yes or no") << QByteArray("address,reset_password\n1,y\n")
+                             << QStringList{"Line 2, column reset_password", "“y”"};
+  QTest::newRow("open quote") << QByteArray("address,user_code\n1,\"ab\n")
+                              << QStringList{"Line 2: ", "quote"};
+  QTest::newRow("more fields than columns")
+      << QByteArray("address\n1,2\n") << QStringList{"Line 2: ", "More fields"};
+  QTest::newRow("neither UTF-8 nor GBK")
+      << QByteArray("address,user_code\n1,\xFF\xFE\n") << QStringList{"neither UTF-8 nor GBK"};
+  QTest::newRow("no device") << QByteArray("# none yet\naddress\n") << QStringList{"no device"};
+}
+
+void TestCli::commissionRefusesBadPlans() {
+  QFETCH(QByteArray, plan);
+  QFETCH(QStringList, said);
+  QTemporaryDir folder;
+  Commissioning cli(folder.path());
+  cli.writePlan(plan);
+  cli.run({}, "\n\n\n\n");
+  const Run run = cli.finish();
+  QCOMPARE(run.status, 3);
+  QCOMPARE(cli.device.read(), QByteArray());
+  QVERIFY(!QFile::exists(cli.record()));
+  for (const QString &words : said)
+    QVERIFY2(run.err.contains(words), qPrintable(words + " not in:\n" + run.err));
+}
+
+// A device pulled mid-plan: the rest of its frames and the devices after it are left for a
+// second run, which sends each of them exactly once.
+void TestCli::commissionResumesWhereItStopped() {
+  QTemporaryDir folder;
+  const QByteArray plan("address,power_on_password\n1,yes\n2,yes\n3,yes\n");
+  {
+    Commissioning cli(folder.path());
+    cli.writePlan(plan);
+    cli.run({"--wait", longWait}, "\n\n\n");
+    cli.serve({"ID01\r", "@Power on lock enable\r", "ID02\r"});
+    QCOMPARE(cli.frame(), QByteArray("@Power on lock enable\r"));
+    cli.device.closeDevice();
+    const Run run = cli.finish();
+    QCOMPARE(run.status, 10);
+    QVERIFY2(run.err.contains("Error 57"), qPrintable(run.err));
+    const QStringList cut{"3 power-on-lock sent", "3 power-on-lock line-fault"};
+    QCOMPARE(cli.recorded(), answered("2", "address") + answered("2", "power-on-lock") +
+                                 answered("3", "address") + cut);
+  }
+  // Written over by a run that stopped in the middle of a line.
+  QFile record(folder.path() + "/plan.record.csv");
+  QVERIFY(record.open(QIODevice::Append));
+  record.write("2026-");
+  record.close();
+  {
+    Commissioning cli(folder.path());
+    cli.run({"--wait", longWait, "--resume"}, "\n\n");
+    cli.serve({"@Power on lock enable\r", "ID03\r", "@Power on lock enable\r"});
+    const Run run = cli.finish();
+    QCOMPARE(run.status, 0);
+    QCOMPARE(cli.device.read(), QByteArray());
+    QCOMPARE(cli.recorded().mid(8), answered("3", "power-on-lock") + answered("4", "address") +
+                                        answered("4", "power-on-lock"));
+    QVERIFY2(run.err.contains("Device 2 of 3") && !run.err.contains("Device 1 of"),
+             qPrintable(run.err));
+  }
+  // Without --resume an existing record is not written to, nor is another plan's.
+  for (const auto &[other, options] :
+       {std::pair{plan, QStringList()},
+        std::pair{QByteArray("address,power_on_password\n1,yes\n9,yes\n"),
+                  QStringList{"--resume"}}}) {
+    Commissioning cli(folder.path());
+    cli.writePlan(other);
+    cli.run(options, "\n\n\n");
+    const Run run = cli.finish();
+    QCOMPARE(run.status, 3);
+    QCOMPARE(cli.device.read(), QByteArray());
+    QVERIFY2(run.err.contains(options.isEmpty() ? "--resume" : "does not belong to this plan"),
+             qPrintable(run.err));
+  }
 }
 
 QTEST_GUILESS_MAIN(TestCli)
