@@ -18,6 +18,8 @@ enum ExitStatus {
   NotAllAnswered = 9,
   // A commissioning run the operator stopped (q, Ctrl+C, or the end of standard input).
   StoppedByOperator = 10,
+  // Plus the signal's number, as a shell reports a program the signal ended.
+  StoppedBySignal = 128,
 };
 
 enum class Command { List, Address, UserCode, PowerOnLock, ResetPassword, Commission };

@@ -8,6 +8,7 @@
 
 #include <QJsonDocument>
 #include <QTextStream>
+#include <csignal>
 
 QString hexBytes(const QByteArray &bytes) {
   return QString::fromLatin1(bytes.toHex(' ').toUpper());
@@ -72,6 +73,24 @@ void EventWriter::noReply(int waitMs) {
   write(err_,
         {{QStringLiteral("event"), QStringLiteral("error")},
          {QStringLiteral("status"), NoReply},
+         {QStringLiteral("description"), text}},
+        text);
+}
+
+void EventWriter::stopped(int signal, int status) {
+  QString name = QStringLiteral("signal %1").arg(signal);
+  if (signal == SIGINT)
+    name = QStringLiteral("SIGINT");
+  else if (signal == SIGTERM)
+    name = QStringLiteral("SIGTERM");
+#ifdef SIGHUP
+  else if (signal == SIGHUP)
+    name = QStringLiteral("SIGHUP");
+#endif
+  const QString text = QStringLiteral("已被 %1 中止。Stopped by %1.").arg(name);
+  write(err_,
+        {{QStringLiteral("event"), QStringLiteral("error")},
+         {QStringLiteral("status"), status},
          {QStringLiteral("description"), text}},
         text);
 }

@@ -3,6 +3,7 @@
 #include "cli/events.h"
 #include "cli/portlist.h"
 #include "cli/session.h"
+#include "serial/terminationsignal.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
@@ -61,11 +62,13 @@ int main(int argc, char *argv[]) {
   if (request.command == Command::Commission) {
     Commission commission(request, events);
     QObject::connect(&commission, &Commission::finished, &app, &QCoreApplication::exit);
+    onTerminationSignal(&commission, [&commission](int) { commission.stop(); });
     QMetaObject::invokeMethod(&commission, &Commission::start, Qt::QueuedConnection);
     return app.exec();
   }
   Session session(request, events);
   QObject::connect(&session, &Session::finished, &app, &QCoreApplication::exit);
+  onTerminationSignal(&session, [&session](int signal) { session.stop(signal); });
   QMetaObject::invokeMethod(&session, &Session::start, Qt::QueuedConnection);
   return app.exec();
 }

@@ -95,6 +95,13 @@ void Session::receive() {
         this, [this] { finish(ExitStatus::Sent); }, Qt::QueuedConnection);
 }
 
+void Session::stop(int signal) {
+  if (done_)
+    return;
+  events_.stopped(signal, ExitStatus::StoppedBySignal + signal);
+  finish(ExitStatus::StoppedBySignal + signal);
+}
+
 void Session::fail(const Failure &failure, int status) {
   if (done_)
     return;

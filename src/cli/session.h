@@ -20,6 +20,9 @@ public:
   // Builds the frame, opens the port and sends; finished follows once, with the exit status.
   // Call it from the event loop: finished may come before start returns.
   void start();
+  // A termination signal ends the run as the end of the wait would, the line restored, with
+  // the status a shell gives a program the signal ended.
+  void stop(int signal);
 
 signals:
   void finished(int status);

@@ -6,6 +6,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QtTest>
+#include <csignal>
 #include <termios.h>
 
 namespace {
@@ -157,6 +158,7 @@ private slots:
   void listenPrintsEveryReplyOfTheWait();
   void defaultLineIsTheWindows();
   void silenceAndLossEndTheWait();
+  void signalsEndTheRunWithTheLineRestored();
   void badPortsAndCommandLines_data();
   void badPortsAndCommandLines();
   void helpAndVersion_data();
@@ -167,6 +169,7 @@ private slots:
   void commissionRefusesBadPlans_data();
   void commissionRefusesBadPlans();
   void commissionResumesWhereItStopped();
+  void commissionCtrlCEndsBetweenFrames();
 };
 
 void TestCli::commandsSendTheirFrames_data() {
@@ -353,6 +356,28 @@ void TestCli::silenceAndLossEndTheWait() {
   const Run lost = cli.finish();
   QCOMPARE(lost.status, 6);
   QVERIFY2(lost.err.contains("Error 57"), qPrintable(lost.err));
+}
+
+// Ctrl+C while listening ends the run as the window's signals end it: the line is put back as
+// it was found, and a script learns that the run was stopped. An ignored hang-up stays ignored.
+void TestCli::signalsEndTheRunWithTheLineRestored() {
+  Cli cli;
+  cli.process.setChildProcessModifier([] { ::signal(SIGHUP, SIG_IGN); });
+  termios before{};
+  QVERIFY(cli.device.lineSettings(before));
+  cli.start({"--listen", "--wait", longWait, "--json", "--rate", "9600", "power-on-lock"});
+  QVERIFY(cli.nextLine().contains("sent"));
+  termios during{};
+  QVERIFY(cli.device.lineSettings(during));
+  QVERIFY(cfgetospeed(&during) != cfgetospeed(&before));
+  ::kill(pid_t(cli.process.processId()), SIGHUP);
+  ::kill(pid_t(cli.process.processId()), SIGINT);
+  const Run run = cli.finish();
+  QCOMPARE(run.status, 128 + SIGINT);
+  QVERIFY2(run.err.contains("Stopped by SIGINT"), qPrintable(run.err));
+  termios after{};
+  QVERIFY(cli.device.lineSettings(after));
+  QCOMPARE(cfgetospeed(&after), cfgetospeed(&before));
 }
 
 void TestCli::badPortsAndCommandLines_data() {
@@ -601,6 +626,26 @@ void TestCli::commissionResumesWhereItStopped() {
     QVERIFY2(run.err.contains(options.isEmpty() ? "--resume" : "does not belong to this plan"),
              qPrintable(run.err));
   }
+}
+
+// Ctrl+C while a reply is awaited: the frame has left whole, the record says the command was
+// stopped, and the line settings found at opening are back.
+void TestCli::commissionCtrlCEndsBetweenFrames() {
+  QTemporaryDir folder;
+  Commissioning cli(folder.path());
+  termios before{};
+  QVERIFY(cli.device.lineSettings(before));
+  cli.writePlan("address,reset_password\n5,yes\n");
+  cli.run({"--wait", longWait}, "\n");
+  QCOMPARE(cli.frame(), QByteArray("ID05\r"));
+  ::kill(pid_t(cli.process.processId()), SIGINT);
+  const Run run = cli.finish();
+  QCOMPARE(run.status, 10);
+  QCOMPARE(cli.device.read(), QByteArray());
+  QCOMPARE(cli.recorded(), QStringList({"2 address sent", "2 address stopped"}));
+  termios after{};
+  QVERIFY(cli.device.lineSettings(after));
+  QCOMPARE(cfgetospeed(&after), cfgetospeed(&before));
 }
 
 QTEST_GUILESS_MAIN(TestCli)
