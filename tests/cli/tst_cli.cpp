@@ -108,7 +108,7 @@ struct Commissioning : Cli {
         device.write(reply);
     }
   }
-  // "line command outcome" of each line of the record, after checking each sent frame's bytes.
+  // "line command outcome" of each line of the record, after checking its time and settings.
   QStringList recorded(bool json = false) {
     QFile file(record(json));
     if (!file.open(QIODevice::ReadOnly))
@@ -118,18 +118,23 @@ struct Commissioning : Cli {
       QStringList fields;
       if (json) {
         const QJsonObject object = QJsonDocument::fromJson(line).object();
-        for (const char *key : {"line", "command", "outcome", "frame_hex", "settings"})
+        for (const char *key : {"line", "command", "outcome", "frame_hex", "settings", "time"})
           fields.append(object.value(key).toVariant().toString());
       } else {
         const QStringList values = csvFields(QString::fromUtf8(line)).value_or(QStringList());
         if (values.size() != 11 || values[0] == "time")
           continue;
-        fields = QStringList{values[1], values[5], values[9], values[6], values[4]};
+        fields = QStringList{values[1], values[5], values[9], values[6], values[4], values[0]};
       }
       if (fields[0].isEmpty())
         continue;
       if (!fields[1].isEmpty() && fields[4] != "2400,n,8,1")
         return {"settings " + fields[4]};
+      // The local time with its zone, to the millisecond.
+      static const QRegularExpression time(QRegularExpression::anchoredPattern(
+          R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}(Z|[+-]\d\d:\d\d))"));
+      if (!time.match(fields[5]).hasMatch())
+        return {"time " + fields[5]};
       lines.append(fields.mid(0, 3).join(' '));
     }
     return lines;
