@@ -404,6 +404,10 @@ void TestCli::badPortsAndCommandLines_data() {
   QTest::newRow("value missing") << QStringList{"power-on-lock", "--port"} << 2 << "--port";
   QTest::newRow("empty port") << QStringList{"--port=", "power-on-lock"} << 2 << "--port";
   QTest::newRow("flag with a value") << QStringList{"--hex=1", "power-on-lock"} << 2 << "--hex";
+  QTest::newRow("plan option without a plan")
+      << QStringList{"--resume", "power-on-lock"} << 2 << "--resume";
+  QTest::newRow("plan without waiting")
+      << QStringList{"--wait", "0", "commission", "p.csv"} << 2 << "--wait 0";
   QTest::newRow("too many words") << QStringList{"address", "4", "2"} << 2
                                   << "address 需要 1 个参数";
 }
@@ -512,6 +516,11 @@ void TestCli::commissionSendsAndRecordsInOrder_data() {
       << QByteArray("address\n1\n1\n1\n") << QStringList{"--allow-repeats"} << QByteArray("\n\n")
       << QByteArrayList{"ID01\r", "ID01\r"} << true
       << answered("2", "address") + answered("3", "address") << 10;
+  // Nothing more is sent once the record cannot keep what was.
+  QTest::newRow("record on a full disk")
+      << QByteArray("address,reset_password\n1,yes\n")
+      << QStringList{"--json", "--record", "/dev/full"} << QByteArray("\n")
+      << QByteArrayList{"ID01\r"} << true << QStringList() << 8;
   QTest::newRow("q stops, an unknown answer is asked again")
       << QByteArray("address\n1\n") << QStringList() << QByteArray("x\nq\n") << QByteArrayList()
       << true << QStringList() << 10;
