@@ -46,7 +46,9 @@ bool Commission::prepare() {
                    QStringLiteral("记录的最后一行不完整，已删除 The record's last line was cut "
                                   "short and is removed: %1")
                        .arg(read.unfinished));
-      QFile::resize(record_.path(), read.wholeBytes);
+      if (!QFile::resize(record_.path(), read.wholeBytes))
+        problem =
+            QStringLiteral("无法删除该行 Cannot remove that line from %1.").arg(record_.path());
     }
   }
   if (problem.isEmpty())
