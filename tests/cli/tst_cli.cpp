@@ -85,7 +85,8 @@ struct Commissioning : Cli {
 
   explicit Commissioning(const QString &planFolder) : folder(planFolder) {}
   QString plan() const { return folder + "/plan.csv"; }
-  QString record(bool json = false) const {
+  QString record(bool json = false) const { return recordIn(folder, json); }
+  static QString recordIn(const QString &folder, bool json) {
     return folder + (json ? "/plan.record.jsonl" : "/plan.record.csv");
   }
   void writePlan(const QByteArray &bytes) {
@@ -173,6 +174,7 @@ private slots:
   void commissionSendsAndRecordsInOrder();
   void commissionRefusesBadPlans_data();
   void commissionRefusesBadPlans();
+  void commissionResumesWhereItStopped_data();
   void commissionResumesWhereItStopped();
   void commissionCtrlCEndsBetweenFrames();
 };
@@ -590,55 +592,69 @@ void TestCli::commissionRefusesBadPlans() {
     QVERIFY2(run.err.contains(words), qPrintable(words + " not in:\n" + run.err));
 }
 
+void TestCli::commissionResumesWhereItStopped_data() {
+  QTest::addColumn<bool>("json");
+  QTest::newRow("CSV record") << false;
+  QTest::newRow("JSON lines record") << true;
+}
+
 // A device pulled mid-plan: the rest of its frames and the devices after it are left for a
 // second run, which sends each of them exactly once.
 void TestCli::commissionResumesWhereItStopped() {
+  QFETCH(bool, json);
+  const QStringList format = json ? QStringList{"--json"} : QStringList();
   QTemporaryDir folder;
   const QByteArray plan("address,power_on_password\n1,yes\n2,yes\n3,yes\n");
   {
     Commissioning cli(folder.path());
     cli.writePlan(plan);
-    cli.run({"--wait", longWait}, "\n\n\n");
+    cli.run(QStringList{"--wait", longWait} + format, "\n\n\n");
     cli.serve({"ID01\r", "@Power on lock enable\r", "ID02\r"});
     QCOMPARE(cli.frame(), QByteArray("@Power on lock enable\r"));
     cli.device.closeDevice();
     const Run run = cli.finish();
     QCOMPARE(run.status, 10);
-    QVERIFY2(run.err.contains("Error 57"), qPrintable(run.err));
+    QVERIFY2(run.err.contains(json ? "\"number\":57" : "Error 57"), qPrintable(run.err));
     const QStringList cut{"3 power-on-lock sent", "3 power-on-lock line-fault"};
-    QCOMPARE(cli.recorded(), answered("2", "address") + answered("2", "power-on-lock") +
-                                 answered("3", "address") + cut);
+    QCOMPARE(cli.recorded(json), answered("2", "address") + answered("2", "power-on-lock") +
+                                     answered("3", "address") + cut);
   }
   // Written over by a run that stopped in the middle of a line.
-  QFile record(folder.path() + "/plan.record.csv");
+  const QString recordPath = Commissioning::recordIn(folder.path(), json);
+  QFile record(recordPath);
   QVERIFY(record.open(QIODevice::Append));
-  record.write("2026-");
+  record.write(json ? "{\"time\":\"2026-" : "2026-");
   record.close();
   {
     Commissioning cli(folder.path());
-    cli.run({"--wait", longWait, "--resume"}, "\n\n");
+    cli.run(QStringList{"--wait", longWait, "--resume"} + format, "\n\n");
     cli.serve({"@Power on lock enable\r", "ID03\r", "@Power on lock enable\r"});
     const Run run = cli.finish();
     QCOMPARE(run.status, 0);
     QCOMPARE(cli.device.read(), QByteArray());
-    QCOMPARE(cli.recorded().mid(8), answered("3", "power-on-lock") + answered("4", "address") +
-                                        answered("4", "power-on-lock"));
-    QVERIFY2(run.err.contains("Device 2 of 3") && !run.err.contains("Device 1 of"),
-             qPrintable(run.err));
+    QCOMPARE(cli.recorded(json).mid(8), answered("3", "power-on-lock") + answered("4", "address") +
+                                            answered("4", "power-on-lock"));
+    const QString &told = json ? run.out : run.err;
+    QVERIFY2(told.contains(json ? "\"device\":2," : "Device 2 of 3") &&
+                 !told.contains(json ? "\"device\":1," : "Device 1 of"),
+             qPrintable(told));
   }
-  // Without --resume an existing record is not written to, nor is another plan's.
-  for (const auto &[other, options] :
-       {std::pair{plan, QStringList()},
-        std::pair{QByteArray("address,power_on_password\n1,yes\n9,yes\n"),
-                  QStringList{"--resume"}}}) {
+  // Without --resume an existing record is not written to, nor is one in the other form, nor
+  // another plan's.
+  const QStringList otherFormat = json ? QStringList() : QStringList{"--json"};
+  for (const auto &[other, options, said] :
+       {std::tuple{plan, format, QString("--resume")},
+        std::tuple{plan, QStringList{"--resume", "--record", recordPath} + otherFormat,
+                   QString(json ? "holds JSON lines" : "is CSV")},
+        std::tuple{QByteArray("address,power_on_password\n1,yes\n9,yes\n"),
+                   QStringList{"--resume"} + format, QString("does not belong to this plan")}}) {
     Commissioning cli(folder.path());
     cli.writePlan(other);
     cli.run(options, "\n\n\n");
     const Run run = cli.finish();
     QCOMPARE(run.status, 3);
     QCOMPARE(cli.device.read(), QByteArray());
-    QVERIFY2(run.err.contains(options.isEmpty() ? "--resume" : "does not belong to this plan"),
-             qPrintable(run.err));
+    QVERIFY2(run.err.contains(said), qPrintable(run.err));
   }
 }
 
