@@ -48,7 +48,8 @@ std::optional<int> waitMsFrom(const QString &text) {
   const double seconds = text.toDouble(&ok);
   if (!ok || !std::isfinite(seconds) || seconds < 0 || seconds > longestWaitSeconds)
     return std::nullopt;
-  return static_cast<int>(std::lround(seconds * 1000));
+  // The timer counts whole milliseconds; a wait asked for is never shortened to none.
+  return static_cast<int>(std::ceil(seconds * 1000));
 }
 
 // QCommandLineParser words its complaints in English only; the one most often met, an unknown

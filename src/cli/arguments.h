@@ -12,8 +12,9 @@ enum ExitStatus {
   PortNotOpened = 4,
   NoReply = 5,
   DeviceLost = 6,
-  // The program's own output (a commissioning record included) could not be written.
-  OutputNotWritten = 8,
+  FrameNotSent = 7,
+  // The program's own output, a commissioning record included, could not be written.
+  OutputFailed = 8,
   // A commissioning run that ended with a command unanswered, unsent or skipped.
   NotAllAnswered = 9,
   // A commissioning run the operator stopped (q, Ctrl+C, or the end of standard input).

@@ -155,9 +155,13 @@ void Commission::sendNext() {
   } catch (const Failure &failure) {
     return lineFault(failure);
   }
-  // A write the line refused has closed the port and been told through lineFault.
+  // A write the line refused has closed the port and been told through lineFault. "Sent" is
+  // said and recorded only once the frame has left whole.
+  const bool left = port_.waitUntilSent();
   if (!inFlight_)
     return;
+  if (!left)
+    return notSent();
   events_.sent(request_.port, frame);
   if (record(inFlight_->word, frame, {}, Outcome::sent))
     wait_.start(request_.waitMs);
@@ -205,8 +209,22 @@ void Commission::lineFault(const Failure &failure) {
   if (!record(command ? command->word : QString(), command ? command->frame : QByteArray(), {},
               Outcome::lineFault, detail))
     return;
-  if (!sending_)
-    return;
+  if (sending_)
+    nextDevice();
+}
+
+// The device has stopped reading: the frame is given up whole, and so are the device's others.
+void Commission::notSent() {
+  const PlanCommand command = *std::exchange(inFlight_, std::nullopt);
+  const qint64 frames = port_.discardUnsent();
+  events_.notSent(frames, ExitStatus::NotAllAnswered);
+  ++notSent_;
+  if (record(command.word, command.frame, {}, Outcome::notSent, SerialPort::notSentText(frames)))
+    nextDevice();
+}
+
+// What is left of this device's frames is not sent; the operator goes on with the next device.
+void Commission::nextDevice() {
   sending_ = false;
   notSent_ += int(pending_.size());
   pending_.clear();
@@ -233,8 +251,8 @@ bool Commission::record(const QString &command, const QByteArray &frame, const Q
       record_.append({row.line, row.address, command, frame, reply, outcome, detail});
   if (problem.isEmpty())
     return true;
-  events_.failure(Failure(FailureNumber::DeviceIo, problem), ExitStatus::OutputNotWritten);
-  finish(ExitStatus::OutputNotWritten);
+  events_.failure(Failure(FailureNumber::DeviceIo, problem), ExitStatus::OutputFailed);
+  finish(ExitStatus::OutputFailed);
   return false;
 }
 

@@ -38,6 +38,8 @@ private:
   void receive();
   void waitOver();
   void lineFault(const Failure &failure);
+  void notSent();
+  void nextDevice();
   bool record(const QString &command, const QByteArray &frame, const QByteArray &reply,
               const QString &outcome, const QString &detail = {});
   QList<PlanCommand> remaining(const PlanRow &row) const;

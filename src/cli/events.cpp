@@ -5,6 +5,7 @@
 #include "device/backlog.h"
 #include "device/failure.h"
 #include "device/replytext.h"
+#include "serial/serialport.h"
 
 #include <QJsonDocument>
 #include <QTextStream>
@@ -73,6 +74,17 @@ void EventWriter::noReply(int waitMs) {
   write(err_,
         {{QStringLiteral("event"), QStringLiteral("error")},
          {QStringLiteral("status"), NoReply},
+         {QStringLiteral("description"), text}},
+        text);
+}
+
+void EventWriter::notSent(qint64 frames, int status) {
+  const QString text = SerialPort::notSentText(frames) +
+                       QStringLiteral("\n设备停止了读取。The device has stopped reading.");
+  write(err_,
+        {{QStringLiteral("event"), QStringLiteral("notSent")},
+         {QStringLiteral("status"), status},
+         {QStringLiteral("frames"), frames},
          {QStringLiteral("description"), text}},
         text);
 }

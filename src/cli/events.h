@@ -19,6 +19,7 @@ public:
   void failure(const Failure &failure, int status);
   void noReply(int waitMs);
   void stopped(int signal, int status);
+  void notSent(qint64 frames, int status);
   void port(const QString &comName, const QString &device, const QString &description);
   // A message for the operator: standard error as text, standard output as a JSON event.
   void tell(const QJsonObject &event, const QString &text);

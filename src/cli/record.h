@@ -13,6 +13,7 @@ inline const QString sent = QStringLiteral("sent");
 inline const QString answered = QStringLiteral("answered");
 inline const QString noReply = QStringLiteral("no-reply");
 inline const QString lineFault = QStringLiteral("line-fault");
+inline const QString notSent = QStringLiteral("not-sent");
 inline const QString stopped = QStringLiteral("stopped");
 inline const QString skipped = QStringLiteral("skipped");
 inline const QString stray = QStringLiteral("stray");

@@ -70,9 +70,13 @@ void Session::start() {
     // Only a line that cannot take the frame refuses it here; that is a fault of the line.
     return fail(failure, ExitStatus::DeviceLost);
   }
-  // A write the line refused has closed the port and been reported already.
+  // A write the line refused has closed the port and been reported already. "Sent" is said only
+  // once the frame has left whole, also when no reply is awaited.
+  const bool left = port_.waitUntilSent();
   if (done_)
     return;
+  if (!left)
+    return notSent();
   events_.sent(request_.port, frame);
   if (request_.waitMs == 0)
     return finish(ExitStatus::Sent);
@@ -100,6 +104,13 @@ void Session::stop(int signal) {
     return;
   events_.stopped(signal, ExitStatus::StoppedBySignal + signal);
   finish(ExitStatus::StoppedBySignal + signal);
+}
+
+void Session::notSent() {
+  if (done_)
+    return;
+  events_.notSent(port_.discardUnsent(), ExitStatus::FrameNotSent);
+  finish(ExitStatus::FrameNotSent);
 }
 
 void Session::fail(const Failure &failure, int status) {

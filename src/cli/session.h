@@ -29,6 +29,7 @@ signals:
 
 private:
   void receive();
+  void notSent();
   void fail(const Failure &failure, int status);
   void finish(int status);
 

@@ -51,6 +51,12 @@ QSerialPort::StopBits stopBitsFor(StopBits stopBits) {
   return QSerialPort::OneStop;
 }
 
+// The newest frames handed to the system are remembered by size, to tell how many of them the
+// driver still holds when they must be given up. Without POLLOUT nothing more is handed over, so
+// the driver never holds more than about 256 bytes of them: this covers frames of 5 bytes.
+constexpr qsizetype handedKept = 128;
+constexpr int sendPollMs = 5;
+
 void requireZero(int value, const QString &property) {
   if (value != 0)
     throw Failure(FailureNumber::InvalidPropertyValue,
@@ -60,6 +66,8 @@ void requireZero(int value, const QString &property) {
 } // namespace
 
 SerialPort::SerialPort(QObject *parent) : QObject(parent), port_(this), hangUpWatch_(this) {
+  sendTimer_.setInterval(sendPollMs);
+  connect(&sendTimer_, &QTimer::timeout, this, &SerialPort::sendWaitingFrames);
   strayTimer_.setSingleShot(true);
   connect(&strayTimer_, &QTimer::timeout, this, &SerialPort::dropStrayBytes);
   connect(&port_, &QSerialPort::readyRead, this, &SerialPort::raiseReceiveEvents);
@@ -103,6 +111,7 @@ void SerialPort::setPortOpen(bool open) {
     hangUpWatch_.start(port_.handle());
   } else {
     hangUpWatch_.stop();
+    discardUnsent();
     port_.close();
   }
   strayTimer_.stop();
@@ -137,9 +146,29 @@ void SerialPort::open() {
 qint64 SerialPort::InBufferCount() const { return port_.bytesAvailable(); }
 
 qint64 SerialPort::OutBufferCount() const {
+  qint64 bytes = 0;
+  for (const QByteArray &frame : waiting_)
+    bytes += frame.size();
+  return bytes + bytesInDriver();
+}
+
+qint64 SerialPort::bytesInDriver() const {
   if (!port_.isOpen())
     return 0;
+#ifdef Q_OS_WIN
+  // Qt counts the bytes of its pending write until it completes, and the driver counts them too.
+  return qMax(port_.bytesToWrite(), systemOutputQueued(port_.handle()));
+#else
   return port_.bytesToWrite() + systemOutputQueued(port_.handle());
+#endif
+}
+
+qint64 SerialPort::framesInDriver() const {
+  qint64 bytes = bytesInDriver();
+  qint64 frames = 0;
+  for (auto size = handed_.crbegin(); bytes > 0 && size != handed_.crend(); ++size, ++frames)
+    bytes -= *size;
+  return frames;
 }
 
 void SerialPort::setInBufferCount(int count) {
@@ -149,7 +178,10 @@ void SerialPort::setInBufferCount(int count) {
 
 void SerialPort::setOutBufferCount(int count) {
   requireZero(count, QStringLiteral("OutBufferCount"));
-  port_.clear(QSerialPort::Output);
+  // This program's frames only. What an earlier program handed the system whole is that
+  // program's, reported sent; flushing it at opening would lose it, and on a terminal whose
+  // reader holds the head of a frame already, cut that frame in two.
+  discardUnsent();
 }
 
 void SerialPort::setInputMode(int mode) {
@@ -175,22 +207,66 @@ void SerialPort::Output(const QByteArray &bytes) {
                                  "The line is busy: %2 bytes still wait to be sent; this frame "
                                  "was not sent.")
                       .arg(tried(), QString::number(waiting)));
-  // A failed write closes the port and reports itself through Failed, like every other fault
-  // of the line, so the caller has nothing more to report. Flushing sends the frame now
-  // instead of on the next turn of the event loop; what the line cannot take yet stays in the
-  // buffer and follows when it can.
-  writing_ = true;
-  if (port_.write(bytes) == bytes.size())
-    port_.flush();
-  writing_ = false;
+  waiting_.append(bytes);
+  sendWaitingFrames();
 }
 
-void SerialPort::waitUntilSent() {
+// A system queue that cannot take a whole frame may take part of it (a write to a terminal is cut
+// short when its buffer fills), and that head would reach the device glued to whatever frame the
+// next program sends. So a frame is handed over only when the system takes it whole, one write
+// per frame; until then it waits here, where it can still be given up whole.
+void SerialPort::sendWaitingFrames() {
+  while (port_.isOpen() && !waiting_.isEmpty() && port_.bytesToWrite() == 0 &&
+         systemTakesFrameWhole(port_.handle())) {
+    const QByteArray frame = waiting_.takeFirst();
+    handed_.append(frame.size());
+    if (handed_.size() > handedKept)
+      handed_.removeFirst();
+    // A failed write closes the port and reports itself through Failed, like every other fault
+    // of the line. Flushing hands the frame over now instead of on the next turn of the event
+    // loop.
+    writing_ = true;
+    if (port_.write(frame) == frame.size())
+      port_.flush();
+    writing_ = false;
+  }
+  if (port_.isOpen() && !waiting_.isEmpty())
+    sendTimer_.start();
+  else
+    sendTimer_.stop();
+}
+
+qint64 SerialPort::discardUnsent() {
+  qint64 frames = waiting_.size();
+  waiting_.clear();
+  sendTimer_.stop();
+  // What the driver still holds has not reached a device that stopped reading. Discarding it
+  // (tcflush(TCOFLUSH) on Linux, PurgeComm with PURGE_TXABORT | PURGE_TXCLEAR on Windows) makes
+  // "not sent" true and leaves nothing for the next program's frames to follow; a frame the line
+  // had begun to shift out did not leave whole and is counted too. A pseudo-terminal reports no
+  // queue: what it holds went whole, and its other side reads it when it reads again.
+  if (const qint64 inDriver = port_.isOpen() ? framesInDriver() : 0; inDriver > 0) {
+    frames += inDriver;
+    port_.clear(QSerialPort::Output);
+  }
+  handed_.clear();
+  return frames;
+}
+
+QString SerialPort::notSentText(qint64 frames) {
+  return frames == 1 ? QStringLiteral("1 帧未发出，已丢弃。1 frame was not sent and has been "
+                                      "discarded.")
+                     : QStringLiteral("%1 帧未发出，已丢弃。%1 frames were not sent and have "
+                                      "been discarded.")
+                           .arg(frames);
+}
+
+bool SerialPort::waitUntilSent() {
   constexpr int marginMs = 500;
   constexpr int stalledMs = 250;
   constexpr int pollMs = 5;
   if (!port_.isOpen())
-    return;
+    return OutBufferCount() == 0;
   const QScopedValueRollback closing(closing_, true);
   hangUpWatch_.stop();
   qint64 waiting = OutBufferCount();
@@ -198,7 +274,8 @@ void SerialPort::waitUntilSent() {
   const QDeadlineTimer deadline(lineMs + marginMs);
   QDeadlineTimer stalled(stalledMs);
   while (waiting > 0 && port_.isOpen() && !deadline.hasExpired() && !stalled.hasExpired()) {
-    // Hands what Qt holds to the driver; the driver's own queue drains at line pace.
+    // Hands waiting frames and what Qt holds to the driver; its queue drains at line pace.
+    sendWaitingFrames();
     if (port_.bytesToWrite() == 0 || !port_.waitForBytesWritten(pollMs))
       QThread::msleep(pollMs);
     const qint64 now = OutBufferCount();
@@ -206,6 +283,9 @@ void SerialPort::waitUntilSent() {
       stalled.setRemainingTime(stalledMs);
     waiting = now;
   }
+  if (port_.isOpen())
+    hangUpWatch_.start(port_.handle());
+  return waiting == 0;
 }
 
 QByteArray SerialPort::Input() {
@@ -261,7 +341,9 @@ void SerialPort::handleError(QSerialPort::SerialPortError error) {
 void SerialPort::closeOnLineFault(bool hungUp) {
   const QString reason = hungUp ? QStringLiteral("设备已断开 The device was disconnected.")
                                 : lineFaultReason(port_.error(), port_.errorString());
+  const QScopedValueRollback closing(closing_, true);
   hangUpWatch_.stop();
+  const qint64 unsent = discardUnsent();
   // Replies that arrived whole before the fault are the operator's, whatever happens next, and
   // the start of one that the fault cut short is named rather than lost.
   raiseReceiveEvents();
@@ -269,7 +351,9 @@ void SerialPort::closeOnLineFault(bool hungUp) {
   if (port_.bytesAvailable() > 0)
     emit StrayDropped(port_.readAll());
   port_.close();
-  emit Failed(Failure(
-      FailureNumber::DeviceIo,
-      QStringLiteral("%1：%2\n串口已关闭。The port has been closed.").arg(tried(), reason)));
+  QString text =
+      QStringLiteral("%1：%2\n串口已关闭。The port has been closed.").arg(tried(), reason);
+  if (unsent > 0)
+    text += QLatin1Char('\n') + notSentText(unsent);
+  emit Failed(Failure(FailureNumber::DeviceIo, text));
 }

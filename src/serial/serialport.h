@@ -5,6 +5,7 @@
 #include "serial/hangupwatch.h"
 #include "serial/linesettings.h"
 
+#include <QList>
 #include <QObject>
 #include <QSerialPort>
 #include <QTimer>
@@ -17,7 +18,8 @@
 // write that failed) closes the port and is reported once through Failed, after the complete
 // reply blocks already received. The modem lines are not watched (Qt opens the line as local),
 // so a cable cut behind the adapter, or a device switched off, is only silence. A line that cannot
-// take bytes right now is no fault: they wait and go out in order.
+// take bytes right now is no fault: frames wait and go out in order, each handed to the system
+// only when it takes the frame whole, so that no frame reaches the device in part.
 //
 // A device sends a reply block back to back. Bytes short of a block that are followed by
 // silence longer than strayGapMs() are stray (line noise, a boot banner): they are dropped and
@@ -59,9 +61,9 @@ public:
   void setPortOpen(bool open);
 
   qint64 InBufferCount() const;
-  // Bytes not yet sent: those in the program's buffer and those the driver still holds.
+  // Bytes not yet sent: the frames waiting in the program and what the driver still holds.
   qint64 OutBufferCount() const;
-  // Only 0 is meaningful: it discards what is waiting.
+  // Only 0 is meaningful: it discards what is waiting (output: this program's frames).
   void setInBufferCount(int count);
   void setOutBufferCount(int count);
 
@@ -79,9 +81,12 @@ public:
 
   // Closing puts back at once the line settings found at opening, which would garble bytes still
   // on their way out. This waits, at most the line time of what waits plus a margin, until they
-  // have left; a device that takes nothing for a while has stopped reading, and the rest is
-  // given up without a word. Faults met meanwhile are not reported: the port is closing.
-  void waitUntilSent();
+  // have left, and tells whether they have; a device that takes nothing for a while has stopped
+  // reading. Faults met meanwhile are not reported: they are the closing's, or the next wait's.
+  bool waitUntilSent();
+  // Gives up the frames that have not left whole (after waitUntilSent, or before closing): they
+  // are discarded, so that nothing of them reaches the device later, and counted.
+  qint64 discardUnsent();
 
   // Sends the bytes unchanged and at once. Raises PortNotOpen on a closed port, and
   // TransmitBufferFull without sending anything while more than outputBound waits.
@@ -93,12 +98,18 @@ public:
 
   int CommEvent() const { return commEvent_; }
 
+  // The words that tell the operator how many frames did not leave, in both programs.
+  static QString notSentText(qint64 frames);
+
 signals:
   void OnComm();
   void Failed(const Failure &failure);
   void StrayDropped(const QByteArray &bytes);
 
 private:
+  void sendWaitingFrames();
+  qint64 bytesInDriver() const;
+  qint64 framesInDriver() const;
   void raiseReceiveEvents();
   void dropStrayBytes();
   void handleError(QSerialPort::SerialPortError error);
@@ -110,6 +121,10 @@ private:
   QSerialPort port_;
   HangUpWatch hangUpWatch_;
   QTimer strayTimer_;
+  // Whole frames the system has not been handed yet, and the sizes of the latest it has been.
+  QList<QByteArray> waiting_;
+  QList<qsizetype> handed_;
+  QTimer sendTimer_;
   bool writing_ = false;
   bool closing_ = false;
   std::optional<DeviceResolver> resolver_;

@@ -3,9 +3,24 @@
 #ifdef Q_OS_WIN
 #include <windows.h>
 
-// Qt writes through overlapped I/O from its own buffer, whose count bytesToWrite() gives, and
-// keeps a read pending all the time, so nothing waits in the driver unseen.
-qint64 systemOutputQueued(SerialHandle) { return 0; }
+namespace {
+
+qint64 outputQueue(SerialHandle handle) {
+  COMSTAT status{};
+  DWORD errors = 0;
+  return ClearCommError(handle, &errors, &status) ? qint64(status.cbOutQue) : 0;
+}
+
+} // namespace
+
+// What the pending writes still hold: Qt writes through overlapped I/O, and a write stays pending
+// in the driver, whole, until its last byte has gone; ClearCommError counts those bytes. Qt's
+// bytesToWrite() counts the same write's bytes until it completes.
+qint64 systemOutputQueued(SerialHandle handle) { return outputQueue(handle); }
+
+// A write is never taken in part on Windows: it waits in the driver until it has gone or is
+// purged. Handing over a frame only when no write is pending keeps one frame at a time there.
+bool systemTakesFrameWhole(SerialHandle handle) { return outputQueue(handle) == 0; }
 
 bool systemInputPending(SerialHandle) { return false; }
 
@@ -38,6 +53,13 @@ qint64 systemOutputQueued(SerialHandle handle) {
   int queued = 0;
   return ::ioctl(handle, TIOCOUTQ, &queued) == 0 ? queued : 0;
 }
+
+// POLLOUT on a terminal means fewer than 256 bytes wait and there is room: a UART's or a USB
+// adapter's buffer of a page then has thousands of bytes free, a CDC device at least 12 of its 16
+// transfer buffers, and a pseudo-terminal can still take a buffer of 256 bytes. A frame of this
+// program fits in each; without POLLOUT a write could be cut short, leaving the head of a frame in
+// the driver for the next command to be glued onto.
+bool systemTakesFrameWhole(SerialHandle handle) { return pollNow(handle, POLLOUT) & POLLOUT; }
 
 bool systemInputPending(SerialHandle handle) { return pollNow(handle, POLLIN) & POLLIN; }
 

@@ -8,8 +8,13 @@ using SerialHandle = decltype(std::declval<const QSerialPort &>().handle());
 
 // What the operating system knows of an open serial device beyond Qt's own buffers.
 
-// Bytes the driver has taken but not yet sent down the line.
+// Bytes the driver has taken but not yet sent down the line. A pseudo-terminal always reports 0:
+// what its other side has not read yet sits in that side's input, which this one cannot see.
 qint64 systemOutputQueued(SerialHandle handle);
+
+// The driver takes a frame of this program (under 70 bytes) whole right now: a write of it will
+// not be cut short by a full queue.
+bool systemTakesFrameWhole(SerialHandle handle);
 
 // Bytes have arrived that Qt has not read yet: the line is not silent.
 bool systemInputPending(SerialHandle handle);

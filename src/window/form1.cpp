@@ -6,6 +6,7 @@
 #include "serial/serialport.h"
 #include "ui_form1.h"
 #include "window/appearance.h"
+#include "window/entrynotes.h"
 #include "window/messagebox.h"
 #include "window/startup.h"
 
@@ -17,7 +18,6 @@
 #include <QScopedValueRollback>
 #include <QTimer>
 #include <QToolTip>
-#include <QValidator>
 #include <limits>
 
 namespace {
@@ -32,72 +32,12 @@ void fill(QComboBox *box, const QStringList &items) {
 // A flood of replies is shown a screenful at a time rather than in a box per reply.
 constexpr qsizetype boxLineLimit = 16;
 
-// The character limit of an entry box. The box's own limit would cut a longer paste, or an
-// emoji after the 31st character, to fit and say nothing; this refuses the whole edit
-// instead, leaves the text as it was and lets the box say so (QLineEdit::inputRejected).
-class LengthLimit : public QValidator {
-public:
-  LengthLimit(qsizetype limit, QObject *parent) : QValidator(parent), limit_(limit) {}
-
-  State validate(QString &input, int &) const override {
-    if (input.size() <= limit_)
-      return Acceptable;
-    refusedLength_ = input.size();
-    return Invalid;
-  }
-  qsizetype limit() const { return limit_; }
-  // The length the last refused edit would have given the text.
-  qsizetype refusedLength() const { return refusedLength_; }
-
-private:
-  qsizetype limit_;
-  mutable qsizetype refusedLength_ = 0;
-};
-
 // The window is a frame to assistive technologies, as top-level windows are, not a filler
 // (the role Qt gives a plain widget).
 QAccessibleInterface *windowAccessible(const QString &className, QObject *object) {
   if (className == QLatin1String("Form1") && object->isWidgetType())
     return new QAccessibleWidget(static_cast<QWidget *>(object), QAccessible::Window);
   return nullptr;
-}
-
-// What the operator is told when a list text named no entry: which text, and what was opened
-// (or tried) in its place. Empty when every text was used.
-QString choicesNotUsed(const QString &port, const QString &rate, const QString &parity,
-                       const ChoiceTexts &used, bool opened) {
-  QStringList chinese;
-  QStringList english;
-  if (!comNumberFromName(port)) {
-    chinese.append(opened ? QStringLiteral("“%1” 不是列表中的串口名称，已打开 %2。")
-                          : QStringLiteral("“%1” 不是列表中的串口名称，已尝试打开 %2。"));
-    chinese.last() = chinese.last().arg(port, used.port);
-    english.append((opened ? QStringLiteral("“%1” is not one of the list's port names; %2 was "
-                                            "opened.")
-                           : QStringLiteral("“%1” is not one of the list's port names; %2 was "
-                                            "tried."))
-                       .arg(port, used.port));
-  }
-  if (!settingsFromTable(rate, parity)) {
-    QStringList zh;
-    QStringList en;
-    if (!rateItems().contains(rate)) {
-      zh.append(QStringLiteral("“%1” 不是列表中的波特率").arg(rate));
-      en.append(QStringLiteral("“%1” is not one of the list's rates").arg(rate));
-    }
-    if (!parityItems().contains(parity)) {
-      zh.append(QStringLiteral("“%1” 不是列表中的校验位").arg(parity));
-      en.append(QStringLiteral("“%1” is not one of the list's parities").arg(parity));
-    }
-    chinese.append(zh.join(QStringLiteral("，")) +
-                   QStringLiteral("，波特率和校验位沿用 %1、%2。").arg(used.rate, used.parity));
-    english.append(en.join(QStringLiteral(" and ")) +
-                   QStringLiteral("; the rate and parity in force, %1 and %2, were kept.")
-                       .arg(used.rate, used.parity));
-  }
-  if (chinese.isEmpty())
-    return {};
-  return chinese.join(QString()) + QLatin1Char('\n') + english.join(QLatin1Char(' '));
 }
 
 } // namespace
@@ -225,7 +165,7 @@ void Form1::pressIfEnabled(QPushButton *button, QLineEdit *from) {
   if (button->isEnabled())
     button->click();
   else
-    showNote(from, QStringLiteral("请先打开串口。\nOpen the port first."));
+    showNote(from, openPortFirstNote());
 }
 
 void Form1::limitEntry(QLineEdit *box) {
@@ -238,15 +178,9 @@ void Form1::limitEntry(QLineEdit *box) {
 void Form1::entryRefused(QLineEdit *box) {
   const auto *limit = static_cast<const LengthLimit *>(box->validator());
   if (box == ui->Text1)
-    showNote(box, QStringLiteral("通讯地址为 0–99，最多两位数字；这次输入未被接受。\n"
-                                 "The address is 0 to 99, two digits at most; this input was "
-                                 "not taken."));
+    showNote(box, addressRefusedNote());
   else
-    showNote(box, QStringLiteral("用户码最多 %1 个字符；这次输入会使它变为 %2 个字符，未被接受。\n"
-                                 "The user code holds at most %1 characters; this input would "
-                                 "have made it %2 and was not taken.")
-                      .arg(limit->limit())
-                      .arg(limit->refusedLength()));
+    showNote(box, userCodeRefusedNote(limit->limit(), limit->refusedLength()));
 }
 
 // A list text that names no entry leaves what is in force; the operator is told so at once,
@@ -284,10 +218,7 @@ void Form1::Command1_Click() {
     // here, as the command line refuses it, rather than cut.
     const QString code = ui->Text2->text();
     if (code.size() > userCodeMaxLength)
-      throw Failure(FailureNumber::InvalidArgument,
-                    QStringLiteral("用户码最多 %1 个字符，未发送。\n"
-                                   "The user code holds at most %1 characters; nothing was sent.")
-                        .arg(userCodeMaxLength));
+      throw Failure(FailureNumber::InvalidArgument, userCodeTooLongText(userCodeMaxLength));
     comm_->Output(userCodeFrame(code));
   });
 }

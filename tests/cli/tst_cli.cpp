@@ -7,7 +7,10 @@
 #include <QProcess>
 #include <QtTest>
 #include <csignal>
+#include <fcntl.h>
+#include <poll.h>
 #include <termios.h>
+#include <unistd.h>
 
 namespace {
 
@@ -165,6 +168,8 @@ private slots:
   void defaultLineIsTheWindows();
   void silenceAndLossEndTheWait();
   void signalsEndTheRunWithTheLineRestored();
+  void aFrameThatCannotLeaveIsNotSent();
+  void outputThatCannotBeWrittenFails();
   void badPortsAndCommandLines_data();
   void badPortsAndCommandLines();
   void helpAndVersion_data();
@@ -355,6 +360,10 @@ void TestCli::silenceAndLossEndTheWait() {
   QCOMPARE(silent.status, 5);
   QCOMPARE(sent, QByteArray("*2-IniP\r"));
   QVERIFY2(silent.err.contains("No reply within 0.2 s"), qPrintable(silent.err));
+  // A wait shorter than the timer counts is rounded up, never turned into no wait at all.
+  const Run brief = runWithDevice({"--wait", "0.0001", "reset-password"}, &sent);
+  QCOMPARE(brief.status, 5);
+  QVERIFY2(brief.err.contains("No reply within 0.001 s"), qPrintable(brief.err));
 
   Cli cli;
   cli.start({"--wait", "10", "reset-password"});
@@ -385,6 +394,48 @@ void TestCli::signalsEndTheRunWithTheLineRestored() {
   termios after{};
   QVERIFY(cli.device.lineSettings(after));
   QCOMPARE(cfgetospeed(&after), cfgetospeed(&before));
+}
+
+// A device that has stopped reading, its line full: the frame does not leave, the run says so
+// and ends with a status of its own, and nothing of the frame reaches the device later.
+void TestCli::aFrameThatCannotLeaveIsNotSent() {
+  Cli cli;
+  const int line = ::open(qPrintable(cli.device.path()), O_WRONLY | O_NONBLOCK | O_NOCTTY);
+  QVERIFY(line >= 0);
+  const QByteArray filler(256, 'x');
+  qint64 filled = 0;
+  // The terminal moves what it holds on to the reader's side a moment later, making room again;
+  // it is full once no room has come for a while.
+  pollfd room{line, POLLOUT, 0};
+  do {
+    for (ssize_t n; (n = ::write(line, filler.constData(), size_t(filler.size()))) > 0;)
+      filled += n;
+  } while (::poll(&room, 1, 200) > 0);
+  ::close(line);
+  cli.start({"--json", "--wait", "0", "power-on-lock"});
+  const Run run = cli.finish();
+  QCOMPARE(run.status, 7);
+  QCOMPARE(run.out, QString());
+  const QJsonObject event = QJsonDocument::fromJson(run.err.toUtf8()).object();
+  QCOMPARE(event.value("event").toString(), "notSent");
+  QCOMPARE(event.value("frames").toInt(), 1);
+  QCOMPARE(cli.device.read(), QByteArray(filled, 'x'));
+}
+
+// A reply printed to a full disk reached no one: the run does not end as a success.
+void TestCli::outputThatCannotBeWrittenFails() {
+  Cli cli;
+  cli.process.setStandardOutputFile(QStringLiteral("/dev/full"));
+  cli.start({"--wait", longWait, "address", "42"});
+  QCOMPARE(cli.frame(), QByteArray("ID42\r"));
+  cli.device.write(reply);
+  QCOMPARE(cli.finish().status, 8);
+
+  QProcess version;
+  version.setStandardOutputFile(QStringLiteral("/dev/full"));
+  version.start(QStringLiteral(QELNOR_CLI), {"--version"});
+  QVERIFY(version.waitForFinished(finishMs));
+  QCOMPARE(version.exitCode(), 8);
 }
 
 void TestCli::badPortsAndCommandLines_data() {

@@ -14,6 +14,7 @@ private slots:
   void opensRawAtTheChosenRateAndDiscardsEarlyBytes();
   void raisesOneReceiveEventPerReplyBlock();
   void openFailuresNameWhatWasTried();
+  void framesReachAStalledDeviceWholeOrAreCounted();
 };
 
 void TestSerialPort::storedDefaultsAndSettingsChecks() {
@@ -100,6 +101,28 @@ void TestSerialPort::openFailuresNameWhatWasTried() {
   holder.close();
   port.setPortOpen(true);
   QVERIFY(port.PortOpen());
+}
+
+// A device that stops reading: frames are taken until the line is busy, the rest are given up
+// and counted, and the device, reading again, finds only whole frames, then what follows them.
+void TestSerialPort::framesReachAStalledDeviceWholeOrAreCounted() {
+  PseudoTerminal device;
+  SerialPort port;
+  port.setDeviceResolver([&](int) { return device.path(); });
+  OpenPort(port, QStringLiteral("COM1"), QStringLiteral("9600"), QStringLiteral("None"));
+  const QByteArray frame("@Power on lock enable\r");
+  qint64 accepted = 0;
+  while (failureNumber([&] { port.Output(frame); }) == 0)
+    ++accepted;
+  QVERIFY(port.OutBufferCount() > SerialPort::outputBound);
+  QVERIFY(!port.waitUntilSent());
+  const qint64 unsent = port.discardUnsent();
+  QVERIFY(unsent > 0);
+  QCOMPARE(port.OutBufferCount(), 0);
+  port.Output("*2-IniP\r");
+  QByteArray wire;
+  QTRY_VERIFY((wire += device.read(), wire.endsWith("*2-IniP\r")));
+  QCOMPARE(wire, frame.repeated(accepted - unsent) + "*2-IniP\r");
 }
 
 QTEST_MAIN(TestSerialPort)

@@ -1,0 +1,67 @@
+#include "window/entrynotes.h"
+
+#include "window/startup.h"
+
+QValidator::State LengthLimit::validate(QString &input, int &) const {
+  if (input.size() <= limit_)
+    return Acceptable;
+  refusedLength_ = input.size();
+  return Invalid;
+}
+
+QString openPortFirstNote() { return QStringLiteral("请先打开串口。\nOpen the port first."); }
+
+QString addressRefusedNote() {
+  return QStringLiteral("通讯地址为 0–99，最多两位数字；这次输入未被接受。\n"
+                        "The address is 0 to 99, two digits at most; this input was not taken.");
+}
+
+QString userCodeRefusedNote(qsizetype limit, qsizetype refusedLength) {
+  return QStringLiteral("用户码最多 %1 个字符；这次输入会使它变为 %2 个字符，未被接受。\n"
+                        "The user code holds at most %1 characters; this input would have made "
+                        "it %2 and was not taken.")
+      .arg(limit)
+      .arg(refusedLength);
+}
+
+QString userCodeTooLongText(qsizetype limit) {
+  return QStringLiteral("用户码最多 %1 个字符，未发送。\n"
+                        "The user code holds at most %1 characters; nothing was sent.")
+      .arg(limit);
+}
+
+QString choicesNotUsed(const QString &port, const QString &rate, const QString &parity,
+                       const ChoiceTexts &used, bool opened) {
+  QStringList chinese;
+  QStringList english;
+  if (!comNumberFromName(port)) {
+    chinese.append(opened ? QStringLiteral("“%1” 不是列表中的串口名称，已打开 %2。")
+                          : QStringLiteral("“%1” 不是列表中的串口名称，已尝试打开 %2。"));
+    chinese.last() = chinese.last().arg(port, used.port);
+    english.append((opened ? QStringLiteral("“%1” is not one of the list's port names; %2 was "
+                                            "opened.")
+                           : QStringLiteral("“%1” is not one of the list's port names; %2 was "
+                                            "tried."))
+                       .arg(port, used.port));
+  }
+  if (!settingsFromTable(rate, parity)) {
+    QStringList zh;
+    QStringList en;
+    if (!rateItems().contains(rate)) {
+      zh.append(QStringLiteral("“%1” 不是列表中的波特率").arg(rate));
+      en.append(QStringLiteral("“%1” is not one of the list's rates").arg(rate));
+    }
+    if (!parityItems().contains(parity)) {
+      zh.append(QStringLiteral("“%1” 不是列表中的校验位").arg(parity));
+      en.append(QStringLiteral("“%1” is not one of the list's parities").arg(parity));
+    }
+    chinese.append(zh.join(QStringLiteral("，")) +
+                   QStringLiteral("，波特率和校验位沿用 %1、%2。").arg(used.rate, used.parity));
+    english.append(en.join(QStringLiteral(" and ")) +
+                   QStringLiteral("; the rate and parity in force, %1 and %2, were kept.")
+                       .arg(used.rate, used.parity));
+  }
+  if (chinese.isEmpty())
+    return {};
+  return chinese.join(QString()) + QLatin1Char('\n') + english.join(QLatin1Char(' '));
+}
