@@ -710,7 +710,8 @@ void TestCli::commissionResumesWhereItStopped() {
 }
 
 // Ctrl+C while a reply is awaited: the frame has left whole, the record says the command was
-// stopped, and the line settings found at opening are back.
+// stopped, and the line settings found at opening are back. Ctrl+C while the operator is asked
+// ends the run too.
 void TestCli::commissionCtrlCEndsBetweenFrames() {
   QTemporaryDir folder;
   Commissioning cli(folder.path());
@@ -727,6 +728,19 @@ void TestCli::commissionCtrlCEndsBetweenFrames() {
   termios after{};
   QVERIFY(cli.device.lineSettings(after));
   QCOMPARE(cfgetospeed(&after), cfgetospeed(&before));
+
+  // While the operator is asked, with standard input still open: the run ends all the same.
+  Commissioning asked(folder.path());
+  asked.writePlan("address\n6\n");
+  asked.start(QStringList{"--record", folder.path() + "/asked.csv", "commission", asked.plan()});
+  asked.process.setReadChannel(QProcess::StandardError);
+  QByteArray told;
+  while (!told.contains("Device 1 of 1") && asked.process.waitForReadyRead(finishMs))
+    told += asked.process.readAll();
+  QVERIFY2(told.contains("Device 1 of 1"), told.constData());
+  ::kill(pid_t(asked.process.processId()), SIGINT);
+  QCOMPARE(asked.finish().status, 10);
+  QCOMPARE(asked.device.read(), QByteArray());
 }
 
 QTEST_GUILESS_MAIN(TestCli)
