@@ -82,6 +82,25 @@ Run runWithDevice(const QStringList &arguments, QByteArray *sent,
   return run;
 }
 
+// Fills the line towards the device as a device that has stopped reading leaves it; returns
+// how many bytes it took.
+qint64 fillLine(const PseudoTerminal &device) {
+  const int line = ::open(qPrintable(device.path()), O_WRONLY | O_NONBLOCK | O_NOCTTY);
+  if (line < 0)
+    return -1;
+  const QByteArray filler(256, 'x');
+  qint64 filled = 0;
+  // The terminal moves what it holds on to the reader's side a moment later, making room again;
+  // it is full once no room has come for a while.
+  pollfd room{line, POLLOUT, 0};
+  do {
+    for (ssize_t n; (n = ::write(line, filler.constData(), size_t(filler.size()))) > 0;)
+      filled += n;
+  } while (::poll(&room, 1, 200) > 0);
+  ::close(line);
+  return filled;
+}
+
 // A commissioning run: the plan in folder, the operator's answers on standard input.
 struct Commissioning : Cli {
   QString folder;
@@ -181,6 +200,7 @@ private slots:
   void commissionRefusesBadPlans();
   void commissionResumesWhereItStopped_data();
   void commissionResumesWhereItStopped();
+  void commissionGivesUpFramesThatCannotLeave();
   void commissionCtrlCEndsBetweenFrames();
 };
 
@@ -400,18 +420,7 @@ void TestCli::signalsEndTheRunWithTheLineRestored() {
 // and ends with a status of its own, and nothing of the frame reaches the device later.
 void TestCli::aFrameThatCannotLeaveIsNotSent() {
   Cli cli;
-  const int line = ::open(qPrintable(cli.device.path()), O_WRONLY | O_NONBLOCK | O_NOCTTY);
-  QVERIFY(line >= 0);
-  const QByteArray filler(256, 'x');
-  qint64 filled = 0;
-  // The terminal moves what it holds on to the reader's side a moment later, making room again;
-  // it is full once no room has come for a while.
-  pollfd room{line, POLLOUT, 0};
-  do {
-    for (ssize_t n; (n = ::write(line, filler.constData(), size_t(filler.size()))) > 0;)
-      filled += n;
-  } while (::poll(&room, 1, 200) > 0);
-  ::close(line);
+  const qint64 filled = fillLine(cli.device);
   cli.start({"--json", "--wait", "0", "power-on-lock"});
   const Run run = cli.finish();
   QCOMPARE(run.status, 7);
@@ -707,6 +716,21 @@ void TestCli::commissionResumesWhereItStopped() {
     QCOMPARE(cli.device.read(), QByteArray());
     QVERIFY2(run.err.contains(said), qPrintable(run.err));
   }
+}
+
+// A device that has stopped reading: each frame that cannot leave is recorded as not sent,
+// nothing of it reaches the device later, and the run goes on with the next device.
+void TestCli::commissionGivesUpFramesThatCannotLeave() {
+  QTemporaryDir folder;
+  Commissioning cli(folder.path());
+  const qint64 filled = fillLine(cli.device);
+  cli.writePlan("address,reset_password\n1,yes\n2,\n");
+  cli.run({"--wait", "1"}, "\n\n");
+  const Run run = cli.finish();
+  QCOMPARE(run.status, 9);
+  QCOMPARE(cli.device.read(), QByteArray(filled, 'x'));
+  QCOMPARE(cli.recorded(), QStringList({"2 address not-sent", "3 address not-sent"}));
+  QVERIFY2(run.err.contains("not sent 3"), qPrintable(run.err));
 }
 
 // Ctrl+C while a reply is awaited: the frame has left whole, the record says the command was
