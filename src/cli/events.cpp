@@ -79,8 +79,7 @@ void EventWriter::noReply(int waitMs) {
 }
 
 void EventWriter::notSent(qint64 frames, int status) {
-  const QString text = SerialPort::notSentText(frames) +
-                       QStringLiteral("\n设备停止了读取。The device has stopped reading.");
+  const QString text = SerialPort::notLeftText(frames);
   write(err_,
         {{QStringLiteral("event"), QStringLiteral("notSent")},
          {QStringLiteral("status"), status},

@@ -261,6 +261,10 @@ QString SerialPort::notSentText(qint64 frames) {
                            .arg(frames);
 }
 
+QString SerialPort::notLeftText(qint64 frames) {
+  return notSentText(frames) + QStringLiteral("\n设备停止了读取。The device has stopped reading.");
+}
+
 bool SerialPort::waitUntilSent() {
   constexpr int marginMs = 500;
   constexpr int stalledMs = 250;

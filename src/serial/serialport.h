@@ -100,6 +100,8 @@ public:
 
   // The words that tell the operator how many frames did not leave, in both programs.
   static QString notSentText(qint64 frames);
+  // The same, for frames given up because the device stopped reading.
+  static QString notLeftText(qint64 frames);
 
 signals:
   void OnComm();

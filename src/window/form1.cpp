@@ -8,14 +8,17 @@
 #include "window/appearance.h"
 #include "window/entrynotes.h"
 #include "window/messagebox.h"
+#include "window/quitonsignal.h"
 #include "window/startup.h"
 
 #include <QAbstractItemView>
 #include <QAccessibleWidget>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QScopedValueRollback>
+#include <QTextStream>
 #include <QTimer>
 #include <QToolTip>
 #include <limits>
@@ -107,6 +110,12 @@ bool Form1::eventFilter(QObject *watched, QEvent *event) {
   if (watched == ui->Text1 && event->type() == QEvent::MouseButtonRelease &&
       static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton)
     Text1_MouseUp();
+  // A held Enter presses once, as a held button does: its repeats would each send a frame.
+  if ((watched == ui->Text1 || watched == ui->Text2) && event->type() == QEvent::KeyPress) {
+    const auto *key = static_cast<QKeyEvent *>(event);
+    if (key->isAutoRepeat() && (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter))
+      return true;
+  }
   if (watched == qApp && event->type() == QEvent::ApplicationPaletteChange && !applyingPalette_)
     applyPalette();
   return QWidget::eventFilter(watched, event);
@@ -135,9 +144,19 @@ template <typename Work> void Form1::guarded(Work work) {
   }
 }
 
+// Frames a device that stopped reading never took are told as the window closes: a report, not
+// a question, and closing goes on. When a signal ends the program nobody is there to click, so
+// the report goes to standard error.
 void Form1::Form_Unload() {
   comm_->waitUntilSent();
+  const qint64 unsent = comm_->discardUnsent();
   comm_->setPortOpen(false);
+  if (unsent == 0)
+    return;
+  if (quittingOnSignal())
+    QTextStream(stderr) << SerialPort::notLeftText(unsent) << Qt::endl;
+  else
+    showMessageBox(this, SerialPort::notLeftText(unsent));
 }
 
 // The address box holds two characters, so a digit typed after the one already there would

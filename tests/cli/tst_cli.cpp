@@ -7,8 +7,6 @@
 #include <QProcess>
 #include <QtTest>
 #include <csignal>
-#include <fcntl.h>
-#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -80,25 +78,6 @@ Run runWithDevice(const QStringList &arguments, QByteArray *sent,
   const Run run = cli.finish();
   *sent = cli.device.read();
   return run;
-}
-
-// Fills the line towards the device as a device that has stopped reading leaves it; returns
-// how many bytes it took.
-qint64 fillLine(const PseudoTerminal &device) {
-  const int line = ::open(qPrintable(device.path()), O_WRONLY | O_NONBLOCK | O_NOCTTY);
-  if (line < 0)
-    return -1;
-  const QByteArray filler(256, 'x');
-  qint64 filled = 0;
-  // The terminal moves what it holds on to the reader's side a moment later, making room again;
-  // it is full once no room has come for a while.
-  pollfd room{line, POLLOUT, 0};
-  do {
-    for (ssize_t n; (n = ::write(line, filler.constData(), size_t(filler.size()))) > 0;)
-      filled += n;
-  } while (::poll(&room, 1, 200) > 0);
-  ::close(line);
-  return filled;
 }
 
 // A commissioning run: the plan in folder, the operator's answers on standard input.
@@ -420,7 +399,7 @@ void TestCli::signalsEndTheRunWithTheLineRestored() {
 // and ends with a status of its own, and nothing of the frame reaches the device later.
 void TestCli::aFrameThatCannotLeaveIsNotSent() {
   Cli cli;
-  const qint64 filled = fillLine(cli.device);
+  const qint64 filled = cli.device.fillUntilFull();
   cli.start({"--json", "--wait", "0", "power-on-lock"});
   const Run run = cli.finish();
   QCOMPARE(run.status, 7);
@@ -723,7 +702,7 @@ void TestCli::commissionResumesWhereItStopped() {
 void TestCli::commissionGivesUpFramesThatCannotLeave() {
   QTemporaryDir folder;
   Commissioning cli(folder.path());
-  const qint64 filled = fillLine(cli.device);
+  const qint64 filled = cli.device.fillUntilFull();
   cli.writePlan("address,reset_password\n1,yes\n2,\n");
   cli.run({"--wait", "1"}, "\n\n");
   const Run run = cli.finish();

@@ -51,6 +51,23 @@ QByteArray PseudoTerminal::read(int quietMs) {
   return bytes;
 }
 
+qint64 PseudoTerminal::fillUntilFull() {
+  const int line = ::open(QFile::encodeName(path_).constData(), O_WRONLY | O_NONBLOCK | O_NOCTTY);
+  if (line < 0)
+    return -1;
+  const QByteArray filler(256, 'x');
+  qint64 filled = 0;
+  // The terminal moves what it holds on to this side a moment later, making room again; it is
+  // full once no room has come for a while.
+  pollfd room{line, POLLOUT, 0};
+  do {
+    for (ssize_t n; (n = ::write(line, filler.constData(), size_t(filler.size()))) > 0;)
+      filled += n;
+  } while (::poll(&room, 1, 200) > 0);
+  ::close(line);
+  return filled;
+}
+
 bool PseudoTerminal::lineSettings(termios &settings) const {
   return tcgetattr(slave_, &settings) == 0;
 }

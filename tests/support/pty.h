@@ -22,6 +22,9 @@ public:
   bool writeAll(const QByteArray &bytes);
   // What the program sent, gathered until nothing more arrives for quietMs.
   QByteArray read(int quietMs = 50);
+  // Fills the terminal from the program's side with 'x' until it takes nothing more, as the line
+  // of a device that has stopped reading is left; returns how many bytes that took.
+  qint64 fillUntilFull();
   // The line settings as the program left them on the terminal.
   bool lineSettings(termios &settings) const;
   // The device goes away: the master side closes.

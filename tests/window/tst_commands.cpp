@@ -89,6 +89,7 @@ private slots:
   void userCodeBoxRefusesWholeWithANote();
   void busyLineRefusesWholeFramesAndStaysOpen();
   void closingLetsTheLastFrameLeave();
+  void closingTellsOfFramesThatDidNotLeave();
   void refusedInputsWriteNothing_data();
   void refusedInputsWriteNothing();
 };
@@ -312,6 +313,12 @@ void TestCommands::everyWayIntoTheAddressBoxTypesTheAddress() {
   clickIntoTheBox();
   QTest::keyClick(address, Qt::Key_Enter);
   QCOMPARE(bench.device.read(), QByteArray("ID25\r"));
+  // A held Enter sends once, as a held button does: its auto-repeats are not presses.
+  for (const bool repeat : {false, true, true, true}) {
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"), repeat);
+    QApplication::sendEvent(address, &press);
+  }
+  QCOMPARE(bench.device.read(), QByteArray("ID25\r"));
 
   bench.control("Command4")->setFocus();
   QTest::keyClick(bench.control("Command4"), Qt::Key_Tab);
@@ -421,6 +428,22 @@ void TestCommands::closingLetsTheLastFrameLeave() {
   QVERIFY(!bench.form.MSComm1().PortOpen());
   QCOMPARE(wire, QByteArray("@Power on lock enable\r").repeated(accepted) + "*2-IniP\r");
   QVERIFY(bench.boxes.texts.isEmpty());
+}
+
+// Frames a device that stopped reading never took are told in one box as the window closes,
+// and nothing of them reaches the device afterwards.
+void TestCommands::closingTellsOfFramesThatDidNotLeave() {
+  Bench bench;
+  bench.open();
+  const qint64 filled = bench.device.fillUntilFull();
+  bench.click("Command4");
+  bench.click("Command5");
+  bench.form.close();
+  QVERIFY(!bench.form.MSComm1().PortOpen());
+  QCOMPARE(bench.boxes.texts.size(), 1);
+  QVERIFY2(bench.boxes.texts.at(0).contains(QLatin1String("2 frames were not sent")),
+           qPrintable(bench.boxes.texts.at(0)));
+  QCOMPARE(bench.device.read(), QByteArray(filled, 'x'));
 }
 
 void TestCommands::refusedInputsWriteNothing_data() {
