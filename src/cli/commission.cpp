@@ -5,6 +5,7 @@
 
 #include <QFile>
 #include <QJsonObject>
+#include <QScopedValueRollback>
 #include <utility>
 
 Commission::Commission(const Request &request, EventWriter &events, QObject *parent)
@@ -150,14 +151,18 @@ void Commission::sendNext() {
   }
   inFlight_ = pending_.takeFirst();
   const QByteArray frame = inFlight_->frame;
-  try {
-    port_.Output(frame);
-  } catch (const Failure &failure) {
-    return lineFault(failure);
+  bool left = false;
+  {
+    const QScopedValueRollback leaving(leaving_, true);
+    try {
+      port_.Output(frame);
+    } catch (const Failure &failure) {
+      return lineFault(failure);
+    }
+    // "Sent" is said and recorded only once the frame has left whole.
+    left = port_.waitUntilSent();
   }
-  // A write the line refused has closed the port and been told through lineFault. "Sent" is
-  // said and recorded only once the frame has left whole.
-  const bool left = port_.waitUntilSent();
+  // A write the line refused has closed the port and been told through lineFault.
   if (!inFlight_)
     return;
   if (!left)
@@ -170,6 +175,12 @@ void Commission::sendNext() {
 void Commission::receive() {
   if (done_ || port_.CommEvent() != SerialPort::comEvReceive)
     return;
+  // A reply that comes while its frame is still leaving is taken once the frame is recorded as
+  // sent, so that the record keeps their order.
+  if (leaving_) {
+    QMetaObject::invokeMethod(this, &Commission::receive, Qt::QueuedConnection);
+    return;
+  }
   const QByteArray block = port_.Input();
   if (block.isEmpty())
     return;

@@ -63,5 +63,6 @@ private:
   int notSent_ = 0;
   bool opened_ = false;
   bool sending_ = false; // between the operator's Enter and the device's last frame
+  bool leaving_ = false; // while a frame is handed to the port and waited on to leave
   bool done_ = false;
 };
