@@ -320,12 +320,18 @@ status=0
 cli --port COM2 --wait 1 power-on-lock >/dev/null || status=$?
 ((status == 5)) || fail "qelnor-cli with no reply: exit $status, not 5"
 ok "qelnor-cli.exe with no reply: exit 5"
-# qelnor-cli.exe commission on COM2: a plan of two devices, an Enter for each from a pipe, every
-# frame and reply in the record; gone on with --resume, nothing is sent again.
+(sleep 2 && device 2 close) &
+status=0
+cli --port COM2 --wait 15 power-on-lock >/dev/null || status=$?
+((status == 6)) || fail "qelnor-cli with the device lost: exit $status, not 6"
+ok "qelnor-cli.exe with the device lost while it waits: exit 6"
+
+# qelnor-cli.exe commission on a new device behind COM2: a plan of two devices, an Enter for each
+# from a pipe, every frame and reply in the record; gone on with --resume, nothing is sent again.
+start_device 2
 device 2 answer "$(hex '@CLI REPLY..')"
 printf 'address,user_code\n1,彩屏\n2,\n' >"$work/plan.csv"
 plan=$(winepath -w "$work/plan.csv")
-: >"$work/wire-2"
 commission() { (cd "$installed" && printf '\n\n' | wine ./qelnor-cli.exe "$@" 2>&1 | tr -d '\r'); }
 said=$(commission --port COM2 --wait 5 commission "$plan") ||
   fail "qelnor-cli commission: exit status $?: $said"
@@ -341,12 +347,6 @@ said=$(commission --port COM2 --wait 5 commission "$plan" --resume) ||
   fail "qelnor-cli commission --resume sent again: $said"
 ok "qelnor-cli.exe commission: two devices' frames in order, a record of 7 lines, exit 0;" \
   "--resume sends nothing again"
-device 2 answer
-(sleep 2 && device 2 close) &
-status=0
-cli --port COM2 --wait 15 power-on-lock >/dev/null || status=$?
-((status == 6)) || fail "qelnor-cli with the device lost: exit $status, not 6"
-ok "qelnor-cli.exe with the device lost while it waits: exit 6"
 
 # The uninstaller, silent too, takes away what the installer put there.
 wineserver -k
