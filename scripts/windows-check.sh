@@ -320,6 +320,22 @@ status=0
 cli --port COM2 --wait 1 power-on-lock >/dev/null || status=$?
 ((status == 5)) || fail "qelnor-cli with no reply: exit $status, not 5"
 ok "qelnor-cli.exe with no reply: exit 5"
+# A device that has stopped reading, its line full: the frame cannot leave whole, so
+# qelnor-cli.exe ends with 7 and, when the device reads again, nothing of the frame reaches it.
+device 2 fill
+wait_for 20 test -e "$work/wire-2.filled" || fail "the device's line did not fill"
+read_before=$(stat -c %s "$work/wire-2")
+status=0
+said=$(cli --port COM2 --wait 0 --json power-on-lock) || status=$?
+((status == 7)) && grep -qF '"notSent"' <<<"$said" ||
+  fail "qelnor-cli to a device that stopped reading: exit $status, said '$said'"
+device 2 resume
+wire_grown() { [ "$(stat -c %s "$work/wire-2")" -gt "$read_before" ]; }
+wait_for 20 wire_grown || fail "the device read nothing after the fill"
+sleep 1
+after_fill=$(tail -c +$((read_before + 1)) "$work/wire-2" | tr -d x | wc -c)
+((after_fill == 0)) || fail "the device received $after_fill bytes of a frame reported not sent"
+ok "qelnor-cli.exe to a device that stopped reading: exit 7, notSent, nothing of the frame later"
 (sleep 2 && device 2 close) &
 status=0
 cli --port COM2 --wait 15 power-on-lock >/dev/null || status=$?

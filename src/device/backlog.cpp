@@ -39,15 +39,16 @@ QList<LineEvent> ReplyBacklog::take(qsizetype maxLines) {
       --waitingLines_;
     }
     replies_ -= event.kind == LineEvent::Kind::Reply;
+    strayLines_ -= event.kind == LineEvent::Kind::LoneStray;
     taken.append(std::move(event));
   }
   return taken;
 }
 
-qsizetype ReplyBacklog::linesThroughLastReply() const {
+qsizetype ReplyBacklog::linesThroughLastCounted() const {
   qsizetype lines = waitingLines_;
   for (auto event = events_.crbegin(); event != events_.crend(); ++event) {
-    if (event->kind == LineEvent::Kind::Reply)
+    if (event->kind == LineEvent::Kind::Reply || event->kind == LineEvent::Kind::LoneStray)
       return lines;
     lines -= event->kind != LineEvent::Kind::Stray;
   }
@@ -57,8 +58,14 @@ qsizetype ReplyBacklog::linesThroughLastReply() const {
 bool ReplyBacklog::releaseStray() {
   if (events_.isEmpty() || events_.constLast().kind != LineEvent::Kind::Stray)
     return false;
+  if (full()) {
+    const LineEvent stray = events_.takeLast();
+    trailing(LineEvent::Kind::Dropped).strayBytes += stray.strayBytes;
+    return true;
+  }
   events_.last().kind = LineEvent::Kind::LoneStray;
   ++waitingLines_;
+  ++strayLines_;
   return true;
 }
 

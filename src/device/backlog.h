@@ -18,9 +18,9 @@ struct LineEvent {
 };
 
 // What has arrived while the operator still reads an earlier box, in arrival order. A device
-// that never stops sending must not grow memory without bound, so at most capacity replies
-// wait; what comes on top is counted where it happened, so the operator learns of the gap and
-// of nothing else.
+// that never stops sending must not grow memory without bound, nor the boxes to click through,
+// so at most capacity lines of replies and lone stray runs wait; what comes on top is counted
+// where it happened, so the operator learns of the gap and of nothing else.
 class ReplyBacklog {
 public:
   static constexpr qsizetype defaultCapacity = 64;
@@ -37,7 +37,8 @@ public:
   QList<LineEvent> take(qsizetype maxLines);
 
   // No reply has followed the latest stray bytes for a while: they become a line of their own
-  // (LoneStray), shown like a reply. Returns whether there were any.
+  // (LoneStray), shown like a reply, or are counted in a drop while the backlog is full.
+  // Returns whether there were any.
   bool releaseStray();
 
   // The port has closed: no reply of that line can follow the latest stray bytes any more.
@@ -47,16 +48,18 @@ public:
   // A reply, a drop count or a lone stray run waits to be shown.
   bool hasWaiting() const { return waitingLines_ > 0; }
   qsizetype repliesWaiting() const { return replies_; }
-  // The lines waiting up to and with the last reply: replies, and the drop counts and lone
-  // stray runs between them.
-  qsizetype linesThroughLastReply() const;
+  qsizetype strayLinesWaiting() const { return strayLines_; }
+  // The lines waiting up to and with the last reply or lone stray run, the lines a box says
+  // follow, and the drop counts between them.
+  qsizetype linesThroughLastCounted() const;
 
 private:
-  bool full() const { return replies_ >= capacity_; }
+  bool full() const { return replies_ + strayLines_ >= capacity_; }
   LineEvent &trailing(LineEvent::Kind kind);
 
   qsizetype capacity_;
   QList<LineEvent> events_;
   qsizetype replies_ = 0;
+  qsizetype strayLines_ = 0;
   qsizetype waitingLines_ = 0;
 };

@@ -100,21 +100,36 @@ QString droppedLine(const LineEvent &dropped) {
   return line;
 }
 
-QString moreRepliesLine(qsizetype replies, qsizetype boxes) {
-  const QString chinese =
-      boxes == 1 ? QStringLiteral("… 还有 %1 条回复，见下一个框。").arg(replies)
-                 : QStringLiteral("… 还有 %1 条回复，见后面 %2 个框。").arg(replies).arg(boxes);
-  const QString count = replies == 1 ? QStringLiteral("1 more reply follows")
-                                     : QStringLiteral("%1 more replies follow").arg(replies);
-  const QString where = boxes == 1 ? QStringLiteral("in the next box")
-                                   : QStringLiteral("in the next %1 boxes").arg(boxes);
-  return chinese + count + QLatin1Char(' ') + where + QLatin1Char('.');
+// Lone stray runs take lines of the boxes as replies do, so they are counted with them.
+QString moreRepliesLine(qsizetype replies, qsizetype strayLines, qsizetype boxes) {
+  QStringList chinese;
+  QStringList counts;
+  if (replies > 0) {
+    chinese.append(QStringLiteral("%1 条回复").arg(replies));
+    counts.append(replies == 1 ? QStringLiteral("1 more reply")
+                               : QStringLiteral("%1 more replies").arg(replies));
+  }
+  if (strayLines > 0) {
+    chinese.append(QStringLiteral("%1 行杂散字节").arg(strayLines));
+    counts.append(QStringLiteral("%1 %2 of stray bytes")
+                      .arg(replies > 0 ? QString::number(strayLines)
+                                       : QStringLiteral("%1 more").arg(strayLines),
+                           strayLines == 1 ? QStringLiteral("line") : QStringLiteral("lines")));
+  }
+  const QString english =
+      counts.join(QStringLiteral(" and ")) +
+      (replies + strayLines == 1 ? QStringLiteral(" follows") : QStringLiteral(" follow"));
+  const QString where = boxes == 1
+                            ? QStringLiteral("，见下一个框。%1 in the next box.").arg(english)
+                            : QStringLiteral("，见后面 %1 个框。%2 in the next %1 boxes.")
+                                  .arg(QString::number(boxes), english);
+  return QStringLiteral("… 还有 ") + chinese.join(QStringLiteral("和 ")) + where;
 }
 
 } // namespace
 
 QString boxText(const QList<LineEvent> &events, qsizetype repliesStillWaiting,
-                qsizetype boxesStillNeeded) {
+                qsizetype boxesStillNeeded, qsizetype strayLinesStillWaiting) {
   QStringList lines;
   for (const LineEvent &event : events) {
     switch (event.kind) {
@@ -132,8 +147,9 @@ QString boxText(const QList<LineEvent> &events, qsizetype repliesStillWaiting,
       break;
     }
   }
-  if (repliesStillWaiting > 0)
-    lines.append(moreRepliesLine(repliesStillWaiting, qMax<qsizetype>(1, boxesStillNeeded)));
+  if (repliesStillWaiting + strayLinesStillWaiting > 0)
+    lines.append(moreRepliesLine(repliesStillWaiting, strayLinesStillWaiting,
+                                 qMax<qsizetype>(1, boxesStillNeeded)));
   return lines.join(QLatin1Char('\n'));
 }
 

@@ -17,9 +17,10 @@ QString replyText(QByteArrayView block);
 struct LineEvent;
 
 // The text of one box: each event on a line of its own, in order, and at the end how many
-// replies still wait and in how many boxes they follow. A lone reply is just its text.
+// replies and lines of stray bytes still wait and in how many boxes they follow. A lone reply is
+// just its text.
 QString boxText(const QList<LineEvent> &events, qsizetype repliesStillWaiting,
-                qsizetype boxesStillNeeded = 1);
+                qsizetype boxesStillNeeded = 1, qsizetype strayLinesStillWaiting = 0);
 
 // What the box that tells of a closed port says of stray bytes that were still waiting for a
 // reply then.

@@ -348,7 +348,8 @@ void Form1::showReplies(const QList<LineEvent> &events) {
     if (event.kind == LineEvent::Kind::Reply)
       ui->Label5->setText(replyText(event.bytes));
   showBox(boxText(events, replies_.repliesWaiting(),
-                  (replies_.linesThroughLastReply() + boxLineLimit - 1) / boxLineLimit));
+                  (replies_.linesThroughLastCounted() + boxLineLimit - 1) / boxLineLimit,
+                  replies_.strayLinesWaiting()));
 }
 
 void Form1::showWaitingMessages() {

@@ -106,10 +106,10 @@ void TestReplyText::strayBytesNoReplyFollowed() {
   QVERIFY(!backlog.hasWaiting());
   QVERIFY(backlog.releaseStray());
   QVERIFY(backlog.hasWaiting());
-  QCOMPARE(backlog.linesThroughLastReply(), 0);
+  QCOMPARE(backlog.linesThroughLastCounted(), 1);
   backlog.pushStray("\x05");
   backlog.push("#reply......");
-  QCOMPARE(backlog.linesThroughLastReply(), 2);
+  QCOMPARE(backlog.linesThroughLastCounted(), 2);
   QList<LineEvent> events = backlog.take(16);
   QCOMPARE(boxText(events, backlog.repliesWaiting()).split(QLatin1Char('\n')),
            QStringList({QStringLiteral("已忽略 3 个杂散字节，其后没有回复。3 stray bytes ignored, "
@@ -149,6 +149,20 @@ void TestReplyText::dropNoticeSaysWhatWasDropped() {
   QCOMPARE(text.section(QLatin1Char('\n'), 1),
            QStringLiteral("此处有 1 条回复因等待过多被丢弃。1 reply dropped here: too many were "
                           "waiting. 另丢弃 1 个杂散字节。1 stray byte dropped with them."));
+
+  // Lone stray runs count toward the bound as replies do: a device that sends a short status
+  // now and then cannot pile up boxes behind one left open.
+  backlog.pushStray("\x01\x02");
+  QVERIFY(backlog.releaseStray());
+  backlog.pushStray("\x03");
+  backlog.push("#dropped....");
+  QCOMPARE(backlog.linesThroughLastCounted(), 1);
+  events = backlog.take(1);
+  text = boxText(events, 0, 1, backlog.strayLinesWaiting());
+  QVERIFY2(text.endsWith(QLatin1String("no reply followed: 01 02")), qPrintable(text));
+  QCOMPARE(boxText(backlog.take(16), 0).section(QLatin1Char('\n'), 0),
+           QStringLiteral("此处有 1 条回复因等待过多被丢弃。1 reply dropped here: too many were "
+                          "waiting. 另丢弃 1 个杂散字节。1 stray byte dropped with them."));
 }
 
 void TestReplyText::moreRepliesNameTheBoxesTheyFill() {
@@ -157,6 +171,12 @@ void TestReplyText::moreRepliesNameTheBoxesTheyFill() {
                           "boxes."));
   QCOMPARE(boxText({}, 5, 1),
            QStringLiteral("… 还有 5 条回复，见下一个框。5 more replies follow in the next box."));
+  QCOMPARE(boxText({}, 1, 2, 3),
+           QStringLiteral("… 还有 1 条回复和 3 行杂散字节，见后面 2 个框。1 more reply and 3 lines "
+                          "of stray bytes follow in the next 2 boxes."));
+  QCOMPARE(boxText({}, 0, 1, 1),
+           QStringLiteral("… 还有 1 行杂散字节，见下一个框。1 more line of stray bytes follows in "
+                          "the next box."));
 }
 
 QTEST_GUILESS_MAIN(TestReplyText)

@@ -431,19 +431,31 @@ void TestCommands::closingLetsTheLastFrameLeave() {
 }
 
 // Frames a device that stopped reading never took are told in one box as the window closes,
-// and nothing of them reaches the device afterwards.
+// and nothing of them reaches the device afterwards; frames waiting when the device is lost are
+// told in the box that says so.
 void TestCommands::closingTellsOfFramesThatDidNotLeave() {
-  Bench bench;
-  bench.open();
-  const qint64 filled = bench.device.fillUntilFull();
-  bench.click("Command4");
-  bench.click("Command5");
-  bench.form.close();
-  QVERIFY(!bench.form.MSComm1().PortOpen());
-  QCOMPARE(bench.boxes.texts.size(), 1);
-  QVERIFY2(bench.boxes.texts.at(0).contains(QLatin1String("2 frames were not sent")),
-           qPrintable(bench.boxes.texts.at(0)));
-  QCOMPARE(bench.device.read(), QByteArray(filled, 'x'));
+  {
+    Bench bench;
+    bench.open();
+    const qint64 filled = bench.device.fillUntilFull();
+    bench.click("Command4");
+    bench.click("Command5");
+    bench.form.close();
+    QVERIFY(!bench.form.MSComm1().PortOpen());
+    QCOMPARE(bench.boxes.texts.size(), 1);
+    QVERIFY2(bench.boxes.texts.at(0).contains(QLatin1String("2 frames were not sent")),
+             qPrintable(bench.boxes.texts.at(0)));
+    QCOMPARE(bench.device.read(), QByteArray(filled, 'x'));
+  }
+  // The device lost while a frame waits: the box that says so counts it too.
+  Bench lost;
+  lost.open();
+  lost.device.fillUntilFull();
+  lost.click("Command5");
+  lost.device.closeDevice();
+  QTRY_COMPARE(lost.boxes.texts.size(), 1);
+  QVERIFY2(lost.boxes.texts.at(0).contains(QLatin1String("1 frame was not sent")),
+           qPrintable(lost.boxes.texts.at(0)));
 }
 
 void TestCommands::refusedInputsWriteNothing_data() {

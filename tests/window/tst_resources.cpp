@@ -9,6 +9,7 @@
 #include <QtTest>
 #include <csignal>
 #include <termios.h>
+#include <unistd.h>
 
 class TestResources : public QObject {
   Q_OBJECT
@@ -99,18 +100,32 @@ void TestResources::terminationSignalsEndAsClosingTheWindow() {
   QVERIFY(immune.waitForFinished(20000));
   QCOMPARE(immune.exitCode(), 0);
 
-  // The same handling here, with a port open: it is closed and the line is left as found.
+  // The same handling here, with a port open: it is closed and the line is left as found. A
+  // frame a device that stopped reading never took is told on standard error, not in a box
+  // that would hold the exit.
   Form1 form;
   form.show();
+  BoxOperator boxes;
   PseudoTerminal device;
   termios before{};
   QVERIFY(device.lineSettings(before));
   open(form, device);
   QVERIFY(form.MSComm1().PortOpen());
+  device.fillUntilFull();
+  form.findChild<QPushButton *>("Command4")->click();
+  QTemporaryFile said;
+  QVERIFY(said.open());
+  const int standardError = ::dup(STDERR_FILENO);
+  ::dup2(said.handle(), STDERR_FILENO);
   quitOnTerminationSignals();
   ::raise(SIGHUP);
   QTRY_VERIFY(!form.isVisible());
+  ::dup2(standardError, STDERR_FILENO);
+  ::close(standardError);
   QVERIFY(!form.MSComm1().PortOpen());
+  QCOMPARE(boxes.texts, QStringList());
+  QVERIFY(said.seek(0));
+  QVERIFY2(said.readAll().contains("1 frame was not sent"), "not told on standard error");
   termios after{};
   QVERIFY(device.lineSettings(after));
   QCOMPARE(cfgetospeed(&after), cfgetospeed(&before));
