@@ -4,8 +4,9 @@
 #   - the window program's start-up, memory, send and reply latency and idle CPU against a bare
 #     Qt program;
 #   - qelnor-cli from start to exit for one command against a device that answers after 20 ms,
-#     the same with --wait 0, and a bare QCoreApplication as the floor.
-# Not a test: it prints two tables.
+#     the same with --wait 0, and a bare QCoreApplication as the floor;
+#   - qelnor-cli commission over a plan of 40 devices against the same device, with --wait 1.
+# Not a test: it prints three tables.
 #   ./bench.sh                                    20 runs, 10 idle runs of 5 s, 3 --listen runs
 #   RUNS=50 IDLE_RUNS=3 LISTEN_RUNS=0 ./bench.sh  other counts
 #   ./bench.sh cli                                the command-line program only
@@ -32,7 +33,7 @@ done
 "$root/scripts/configure.sh" "$root/bench" "$build" -DCMAKE_BUILD_TYPE=Release
 cmake --build "$build" --parallel "$(nproc)" --target \
   qelnor-setup qelnor-cli bench-start-form bench-start-bare bench-probe-form bench-probe-bare \
-  bench-driver bench-cli bench-start-core >/dev/null
+  bench-driver bench-cli bench-start-core bench-commission >/dev/null
 
 echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //')"
 if [ "$what" != cli ]; then
@@ -41,4 +42,6 @@ fi
 if [ "$what" != window ]; then
   [ "$what" = cli ] || echo
   "$build/bench/bench-cli" "$build/bench" "$build/qelnor-cli"
+  echo
+  "$build/bench/bench-commission" "$build/bench" "$build/qelnor-cli"
 fi

@@ -374,6 +374,28 @@ said=$(cli --port COM2 --wait 15 power-on-lock) || status=$?
 ((status == 6)) || fail "qelnor-cli with the device lost: exit $status, not 6; it said '$said'"
 ok "qelnor-cli.exe with the device lost while it waits: exit 6"
 
+# qelnor-cli.exe commission on a new device behind COM2: a plan of two devices, an Enter for each
+# from a pipe, every frame and reply in the record; gone on with --resume, nothing is sent again.
+start_device 2
+device 2 answer "$(hex '@CLI REPLY..')"
+printf 'address,user_code\n1,彩屏\n2,\n' >"$work/plan.csv"
+plan=$(winepath -w "$work/plan.csv")
+commission() { (cd "$installed" && printf '\n\n' | wine ./qelnor-cli.exe "$@" 2>&1 | tr -d '\r'); }
+said=$(commission --port COM2 --wait 5 commission "$plan") ||
+  fail "qelnor-cli commission: exit status $?: $said"
+wire=$(od -An -v -tx1 "$work/wire-2" | tr -d ' \n')
+[ "$wire" = "$(hex 'ID01')0d2a402db2cac6c10d$(hex 'ID02')0d" ] ||
+  fail "qelnor-cli commission sent '$(od -An -c "$work/wire-2")'"
+[ "$(wc -l <"$work/plan.record.csv")" -eq 7 ] &&
+  [ "$(grep -c ',answered,' "$work/plan.record.csv")" -eq 3 ] ||
+  fail "qelnor-cli commission's record: $(cat "$work/plan.record.csv")"
+said=$(commission --port COM2 --wait 5 commission "$plan" --resume) ||
+  fail "qelnor-cli commission --resume: exit status $?: $said"
+[ "$(wc -c <"$work/wire-2")" -eq 18 ] && [ "$(wc -l <"$work/plan.record.csv")" -eq 7 ] ||
+  fail "qelnor-cli commission --resume sent again: $said"
+ok "qelnor-cli.exe commission: two devices' frames in order, a record of 7 lines, exit 0;" \
+  "--resume sends nothing again"
+
 # The uninstaller, silent too, takes away what the installer put there.
 wineserver -k
 wine "$installed/uninstall.exe" /S >"$work/uninstall.log" 2>&1 || fail "the silent uninstall"

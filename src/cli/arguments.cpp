@@ -15,12 +15,14 @@ const QHash<QString, Command> &commandNames() {
       {QStringLiteral("user-code"), Command::UserCode},
       {QStringLiteral("power-on-lock"), Command::PowerOnLock},
       {QStringLiteral("reset-password"), Command::ResetPassword},
+      {QStringLiteral("commission"), Command::Commission},
   };
   return names;
 }
 
 bool takesArgument(Command command) {
-  return command == Command::Address || command == Command::UserCode;
+  return command == Command::Address || command == Command::UserCode ||
+         command == Command::Commission;
 }
 
 // The rates are those of the window's settings table, exactly as its list writes them.
@@ -72,6 +74,8 @@ QString parserProblem(const QCommandLineParser &parser, const QStringList &argum
 
 } // namespace
 
+QString commandWord(Command command) { return commandNames().key(command); }
+
 Parsed parseArguments(const QStringList &arguments) {
   QCommandLineParser parser;
   // -h and --help only; the bilingual help below takes the place of Qt's generated one.
@@ -84,7 +88,11 @@ Parsed parseArguments(const QStringList &arguments) {
   const QCommandLineOption listen(QStringLiteral("listen"));
   const QCommandLineOption hex(QStringLiteral("hex"));
   const QCommandLineOption json(QStringLiteral("json"));
-  parser.addOptions({help, version, port, rate, parity, wait, listen, hex, json});
+  const QCommandLineOption record(QStringLiteral("record"), {}, QStringLiteral("FILE"));
+  const QCommandLineOption resume(QStringLiteral("resume"));
+  const QCommandLineOption allowRepeats(QStringLiteral("allow-repeats"));
+  parser.addOptions(
+      {help, version, port, rate, parity, wait, listen, hex, json, record, resume, allowRepeats});
 
   if (!parser.parse(arguments))
     return Usage{parserProblem(parser, arguments)};
@@ -141,6 +149,19 @@ Parsed parseArguments(const QStringList &arguments) {
                      .arg(words.first())
                      .arg(expected - 1)};
   request.argument = words.value(1);
+  request.record = parser.value(record);
+  request.resume = parser.isSet(resume);
+  request.allowRepeats = parser.isSet(allowRepeats);
+  const bool commissioning = request.command == Command::Commission;
+  if (!commissioning && (parser.isSet(record) || request.resume || request.allowRepeats))
+    return Usage{QStringLiteral("--record、--resume 和 --allow-repeats 只用于 commission。"
+                                "--record, --resume and --allow-repeats go with commission "
+                                "only.")};
+  // Every command of a plan waits for its own reply before the next goes out.
+  if (commissioning && (request.listen || request.waitMs == 0))
+    return Usage{QStringLiteral("commission 等待每条回复，不用 --listen 或 --wait 0。"
+                                "commission waits for each reply: neither --listen nor "
+                                "--wait 0.")};
   return request;
 }
 

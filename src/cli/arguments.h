@@ -13,12 +13,20 @@ enum ExitStatus {
   NoReply = 5,
   DeviceLost = 6,
   FrameNotSent = 7,
+  // The program's own output, a commissioning record included, could not be written.
   OutputFailed = 8,
+  // A commissioning run that ended with a command unanswered, unsent or skipped.
+  NotAllAnswered = 9,
+  // A commissioning run the operator stopped (q, Ctrl+C, or the end of standard input).
+  StoppedByOperator = 10,
   // Plus the signal's number, as a shell reports a program the signal ended.
   StoppedBySignal = 128,
 };
 
-enum class Command { List, Address, UserCode, PowerOnLock, ResetPassword };
+enum class Command { List, Address, UserCode, PowerOnLock, ResetPassword, Commission };
+
+// The word that names a command on the command line and in a commissioning record.
+QString commandWord(Command command);
 
 // What one run is asked to do. The port, rate and parity are kept as the window's list texts
 // ("COM3", "9600", "None"), so that the port is opened from them exactly as the window opens it.
@@ -36,6 +44,10 @@ struct Request {
   bool listen = false;
   bool hex = false;
   bool json = false;
+  // commission: the plan is the argument.
+  QString record; // empty: beside the plan
+  bool resume = false;
+  bool allowRepeats = false;
 };
 
 struct ShowHelp {};

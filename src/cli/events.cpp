@@ -114,3 +114,7 @@ void EventWriter::port(const QString &comName, const QString &device, const QStr
          {QStringLiteral("description"), description}},
         QStringLiteral("%1\t%2\t%3").arg(comName, device, description));
 }
+
+void EventWriter::tell(const QJsonObject &event, const QString &text) {
+  write(json_ ? out_ : err_, event, text);
+}

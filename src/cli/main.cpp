@@ -1,4 +1,5 @@
 #include "cli/arguments.h"
+#include "cli/commission.h"
 #include "cli/events.h"
 #include "cli/portlist.h"
 #include "cli/session.h"
@@ -79,6 +80,13 @@ int main(int argc, char *argv[]) {
   if (request.command == Command::List) {
     listPorts(events);
     return status(ExitStatus::Sent);
+  }
+  if (request.command == Command::Commission) {
+    Commission commission(request, events);
+    QObject::connect(&commission, &Commission::finished, &app, &QCoreApplication::exit);
+    onTerminationSignal(&commission, [&commission](int) { commission.stop(); });
+    QMetaObject::invokeMethod(&commission, &Commission::start, Qt::QueuedConnection);
+    return status(app.exec());
   }
   Session session(request, events);
   QObject::connect(&session, &Session::finished, &app, &QCoreApplication::exit);

@@ -21,9 +21,21 @@ QByteArray commandFrame(const Request &request) {
   case Command::ResetPassword:
     return initialPasswordFrame();
   case Command::List:
+  case Command::Commission:
     break;
   }
   return {};
+}
+
+void openRequestedPort(SerialPort &port, const Request &request) {
+  if (request.portIsDevice)
+    port.setGivenDevice(request.port);
+  try {
+    OpenPort(port, request.port, request.rate, request.parity);
+  } catch (const Failure &) {
+    port.setPortOpen(false);
+    throw;
+  }
 }
 
 Session::Session(const Request &request, EventWriter &events, QObject *parent)
@@ -47,12 +59,9 @@ void Session::start() {
   } catch (const Failure &failure) {
     return fail(failure, ExitStatus::InputRefused);
   }
-  if (request_.portIsDevice)
-    port_.setGivenDevice(request_.port);
   try {
-    OpenPort(port_, request_.port, request_.rate, request_.parity);
+    openRequestedPort(port_, request_);
   } catch (const Failure &failure) {
-    port_.setPortOpen(false);
     return fail(failure, ExitStatus::PortNotOpened);
   }
   try {

@@ -41,5 +41,9 @@ private:
   bool done_ = false;
 };
 
+// Opens the port the request names, as the window opens it; raises what opening raises, the
+// port then closed.
+void openRequestedPort(SerialPort &port, const Request &request);
+
 // The frame the window's button for this command sends; raises its refusal.
 QByteArray commandFrame(const Request &request);

@@ -125,6 +125,12 @@ QString firstCharOutsideCodePage936(QStringView text) {
 // The code page is stateless, so the whole text round-trips exactly when each character does.
 std::optional<QByteArray> toCodePage936(QStringView text) { return roundTripped(text); }
 
+std::optional<QString> fromCodePage936(QByteArrayView bytes) {
+  if (!codePage936Available())
+    return std::nullopt;
+  return decoded(bytes);
+}
+
 std::optional<QString> charFromCodePage936Pair(char lead, char trail) {
   if (!codePage936Available())
     return std::nullopt;

@@ -24,6 +24,10 @@ std::optional<QByteArray> toCodePage936(QStringView text);
 // string when every character fits. ASCII always fits.
 QString firstCharOutsideCodePage936(QStringView text);
 
+// Text from its bytes in code page 936, or nothing when some byte sequence is no character of
+// it (or the system has no converter).
+std::optional<QString> fromCodePage936(QByteArrayView bytes);
+
 // One character from a code page 936 double-byte pair, or nothing when the pair is not a
 // character of the code page.
 std::optional<QString> charFromCodePage936Pair(char lead, char trail);

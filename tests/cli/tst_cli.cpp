@@ -1,5 +1,7 @@
 #include "support/pty.h"
 
+#include "cli/csv.h"
+
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -78,6 +80,74 @@ Run runWithDevice(const QStringList &arguments, QByteArray *sent,
   return run;
 }
 
+// A commissioning run: the plan in folder, the operator's answers on standard input.
+struct Commissioning : Cli {
+  QString folder;
+
+  explicit Commissioning(const QString &planFolder) : folder(planFolder) {}
+  QString plan() const { return folder + "/plan.csv"; }
+  QString record(bool json = false) const { return recordIn(folder, json); }
+  static QString recordIn(const QString &folder, bool json) {
+    return folder + (json ? "/plan.record.jsonl" : "/plan.record.csv");
+  }
+  void writePlan(const QByteArray &bytes) {
+    QFile file(plan());
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+  }
+  void run(const QStringList &options, const QByteArray &answers) {
+    start(options + QStringList{"commission", plan()});
+    process.write(answers);
+    // Written now: nothing here runs an event loop that would write it later.
+    process.waitForBytesWritten(finishMs);
+    process.closeWriteChannel();
+  }
+  // Each frame as the device reads it, answered when answer is set.
+  void serve(const QByteArrayList &frames, bool answer = true) {
+    for (const QByteArray &expected : frames) {
+      QCOMPARE(frame(), expected);
+      if (answer)
+        device.write(reply);
+    }
+  }
+  // "line command outcome" of each line of the record, after checking its time and settings.
+  QStringList recorded(bool json = false) {
+    QFile file(record(json));
+    if (!file.open(QIODevice::ReadOnly))
+      return {};
+    QStringList lines;
+    for (const QByteArray &line : file.readAll().split('\n')) {
+      QStringList fields;
+      if (json) {
+        const QJsonObject object = QJsonDocument::fromJson(line).object();
+        for (const char *key : {"line", "command", "outcome", "frame_hex", "settings", "time"})
+          fields.append(object.value(key).toVariant().toString());
+      } else {
+        const QStringList values = csvFields(QString::fromUtf8(line)).value_or(QStringList());
+        if (values.size() != 11 || values[0] == "time")
+          continue;
+        fields = QStringList{values[1], values[5], values[9], values[6], values[4], values[0]};
+      }
+      if (fields[0].isEmpty())
+        continue;
+      if (!fields[1].isEmpty() && fields[4] != "2400,n,8,1")
+        return {"settings " + fields[4]};
+      // The local time with its zone, to the millisecond.
+      static const QRegularExpression time(QRegularExpression::anchoredPattern(
+          R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}(Z|[+-]\d\d:\d\d))"));
+      if (!time.match(fields[5]).hasMatch())
+        return {"time " + fields[5]};
+      lines.append(fields.mid(0, 3).join(' '));
+    }
+    return lines;
+  }
+};
+
+// The record lines of one command answered, or of one left unanswered.
+QStringList answered(const QString &line, const QString &command) {
+  return {line + " " + command + " sent", line + " " + command + " answered"};
+}
+
 } // namespace
 
 class TestCli : public QObject {
@@ -103,6 +173,14 @@ private slots:
   void helpAndVersion_data();
   void helpAndVersion();
   void worksUnderTheCLocale();
+  void commissionSendsAndRecordsInOrder_data();
+  void commissionSendsAndRecordsInOrder();
+  void commissionRefusesBadPlans_data();
+  void commissionRefusesBadPlans();
+  void commissionResumesWhereItStopped_data();
+  void commissionResumesWhereItStopped();
+  void commissionGivesUpFramesThatCannotLeave();
+  void commissionCtrlCEndsBetweenFrames();
 };
 
 void TestCli::commandsSendTheirFrames_data() {
@@ -373,6 +451,10 @@ void TestCli::badPortsAndCommandLines_data() {
   QTest::newRow("value missing") << QStringList{"power-on-lock", "--port"} << 2 << "--port";
   QTest::newRow("empty port") << QStringList{"--port=", "power-on-lock"} << 2 << "--port";
   QTest::newRow("flag with a value") << QStringList{"--hex=1", "power-on-lock"} << 2 << "--hex";
+  QTest::newRow("plan option without a plan")
+      << QStringList{"--resume", "power-on-lock"} << 2 << "--resume";
+  QTest::newRow("plan without waiting")
+      << QStringList{"--wait", "0", "commission", "p.csv"} << 2 << "--wait 0";
   QTest::newRow("too many words") << QStringList{"address", "4", "2"} << 2
                                   << "address 需要 1 个参数";
 }
@@ -445,6 +527,229 @@ void TestCli::worksUnderTheCLocale() {
   QCOMPARE(replied.err, QString());
   QCOMPARE(replied.status, 0);
   QCOMPARE(replied.out, QStringLiteral("彩屏 OK!!!␍\n"));
+}
+
+void TestCli::commissionSendsAndRecordsInOrder_data() {
+  QTest::addColumn<QByteArray>("plan");
+  QTest::addColumn<QStringList>("options");
+  QTest::addColumn<QByteArray>("answers");
+  QTest::addColumn<QByteArrayList>("frames");
+  QTest::addColumn<bool>("answer");
+  QTest::addColumn<QStringList>("recorded");
+  QTest::addColumn<int>("status");
+  QTest::newRow("UTF-8 with a BOM, comments, columns in any order")
+      << QByteArray("\xEF\xBB\xBF# site A\r\nreset_password,address,user_code\r\nyes,1,彩屏A\r\n"
+                    "\r\n,,\r\n# next\r\nNo,02,\r\n")
+      << QStringList() << QByteArray("\n\n")
+      << QByteArrayList{"ID01\r",
+                        "*@-\xB2\xCA\xC6\xC1"
+                        "A\r",
+                        "*2-IniP\r", "ID02\r"}
+      << true
+      << answered("3", "address") + answered("3", "user-code") + answered("3", "reset-password") +
+             answered("7", "address")
+      << 0;
+  QTest::newRow("GBK plan, JSON record, a device skipped")
+      << QByteArray("address,user_code,power_on_password\n1,\xB2\xCA\xC6\xC1,yes\n2,x,\n")
+      << QStringList{"--json"} << QByteArray("s\n\n") << QByteArrayList{"ID02\r", "*@-x\r"} << true
+      << QStringList{"2  skipped"} + answered("3", "address") + answered("3", "user-code") << 9;
+  QTest::newRow("silent device") << QByteArray("address,power_on_password\n7,yes\n")
+                                 << QStringList{"--wait", "0.2"} << QByteArray("\n")
+                                 << QByteArrayList{"ID07\r", "@Power on lock enable\r"} << false
+                                 << QStringList{"2 address sent", "2 address no-reply",
+                                                "2 power-on-lock sent", "2 power-on-lock no-reply"}
+                                 << 9;
+  QTest::newRow("repeats allowed, then the input ends")
+      << QByteArray("address\n1\n1\n1\n") << QStringList{"--allow-repeats"} << QByteArray("\n\n")
+      << QByteArrayList{"ID01\r", "ID01\r"} << true
+      << answered("2", "address") + answered("3", "address") << 10;
+  // Nothing more is sent once the record cannot keep what was.
+  QTest::newRow("record on a full disk")
+      << QByteArray("address,reset_password\n1,yes\n")
+      << QStringList{"--json", "--record", "/dev/full"} << QByteArray("\n")
+      << QByteArrayList{"ID01\r"} << true << QStringList() << 8;
+  QTest::newRow("q stops, an unknown answer is asked again")
+      << QByteArray("address\n1\n") << QStringList() << QByteArray("x\nq\n") << QByteArrayList()
+      << true << QStringList() << 10;
+}
+
+void TestCli::commissionSendsAndRecordsInOrder() {
+  QFETCH(QByteArray, plan);
+  QFETCH(QStringList, options);
+  QFETCH(QByteArray, answers);
+  QFETCH(QByteArrayList, frames);
+  QFETCH(bool, answer);
+  QFETCH(QStringList, recorded);
+  QFETCH(int, status);
+  QTemporaryDir folder;
+  Commissioning cli(folder.path());
+  cli.writePlan(plan);
+  cli.run(QStringList{"--wait", longWait} + options, answers);
+  cli.serve(frames, answer);
+  const Run run = cli.finish();
+  QCOMPARE(run.status, status);
+  QCOMPARE(cli.device.read(), QByteArray());
+  QCOMPARE(cli.recorded(options.contains("--json")), recorded);
+  QVERIFY2(run.err.contains(options.contains("--json") ? "" : "Device 1 of "), qPrintable(run.err));
+  QCOMPARE(run.out.count(options.contains("--json") ? "\"summary\"" : "ID=42 OK!!"),
+           options.contains("--json") ? 1 : recorded.filter(" answered").size());
+}
+
+void TestCli::commissionRefusesBadPlans_data() {
+  QTest::addColumn<QByteArray>("plan");
+  QTest::addColumn<QStringList>("said");
+  QTest::newRow("address above 99")
+      << QByteArray("address\n1\n100\n") << QStringList{"Line 3, column address", "0 to 99"};
+  QTest::newRow("every bad user code named")
+      << QByteArray("address,user_code\n1,") + QByteArray(33, 'x') + "\n2,😀\n3,a\tb\n"
+      << QStringList{"Line 2, column user_code: ", "at most 32",
+                     "Line 3, column user_code: ", "GBK",
+                     "Line 4, column user_code: ", "a tab"};
+  QTest::newRow("repeated address")
+      << QByteArray("address\n1\n01\n") << QStringList{"Line 3, column address", "repeats line 2"};
+  QTest::newRow("unknown column") << QByteArray("address,usercode\n1,x\n")
+                                  << QStringList{"Line 1: ", "unknown column “usercode”"};
+  QTest::newRow("no address column")
+      << QByteArray("user_code\nx\n") << QStringList{"Line 1: ", "no address column"};
+  QTest::newRow("yes or no") << QByteArray("address,reset_password\n1,y\n")
+                             << QStringList{"Line 2, column reset_password", "“y”"};
+  QTest::newRow("open quote") << QByteArray("address,user_code\n1,\"ab\n")
+                              << QStringList{"Line 2: ", "quote"};
+  QTest::newRow("more fields than columns")
+      << QByteArray("address\n1,2\n") << QStringList{"Line 2: ", "More fields"};
+  QTest::newRow("neither UTF-8 nor GBK")
+      << QByteArray("address,user_code\n1,\xFF\xFE\n") << QStringList{"neither UTF-8 nor GBK"};
+  QTest::newRow("no device") << QByteArray("# none yet\naddress\n") << QStringList{"no device"};
+}
+
+void TestCli::commissionRefusesBadPlans() {
+  QFETCH(QByteArray, plan);
+  QFETCH(QStringList, said);
+  QTemporaryDir folder;
+  Commissioning cli(folder.path());
+  cli.writePlan(plan);
+  cli.run({}, "\n\n\n\n");
+  const Run run = cli.finish();
+  QCOMPARE(run.status, 3);
+  QCOMPARE(cli.device.read(), QByteArray());
+  QVERIFY(!QFile::exists(cli.record()));
+  for (const QString &words : said)
+    QVERIFY2(run.err.contains(words), qPrintable(words + " not in:\n" + run.err));
+}
+
+void TestCli::commissionResumesWhereItStopped_data() {
+  QTest::addColumn<bool>("json");
+  QTest::newRow("CSV record") << false;
+  QTest::newRow("JSON lines record") << true;
+}
+
+// A device pulled mid-plan: the rest of its frames and the devices after it are left for a
+// second run, which sends each of them exactly once.
+void TestCli::commissionResumesWhereItStopped() {
+  QFETCH(bool, json);
+  const QStringList format = json ? QStringList{"--json"} : QStringList();
+  QTemporaryDir folder;
+  const QByteArray plan("address,power_on_password\n1,yes\n2,yes\n3,yes\n");
+  {
+    Commissioning cli(folder.path());
+    cli.writePlan(plan);
+    cli.run(QStringList{"--wait", longWait} + format, "\n\n\n");
+    cli.serve({"ID01\r", "@Power on lock enable\r", "ID02\r"});
+    QCOMPARE(cli.frame(), QByteArray("@Power on lock enable\r"));
+    cli.device.closeDevice();
+    const Run run = cli.finish();
+    QCOMPARE(run.status, 10);
+    QVERIFY2(run.err.contains(json ? "\"number\":57" : "Error 57"), qPrintable(run.err));
+    const QStringList cut{"3 power-on-lock sent", "3 power-on-lock line-fault"};
+    QCOMPARE(cli.recorded(json), answered("2", "address") + answered("2", "power-on-lock") +
+                                     answered("3", "address") + cut);
+  }
+  // Written over by a run that stopped in the middle of a line.
+  const QString recordPath = Commissioning::recordIn(folder.path(), json);
+  QFile record(recordPath);
+  QVERIFY(record.open(QIODevice::Append));
+  record.write(json ? "{\"time\":\"2026-" : "2026-");
+  record.close();
+  {
+    Commissioning cli(folder.path());
+    cli.run(QStringList{"--wait", longWait, "--resume"} + format, "\n\n");
+    cli.serve({"@Power on lock enable\r", "ID03\r", "@Power on lock enable\r"});
+    const Run run = cli.finish();
+    QCOMPARE(run.status, 0);
+    QCOMPARE(cli.device.read(), QByteArray());
+    QCOMPARE(cli.recorded(json).mid(8), answered("3", "power-on-lock") + answered("4", "address") +
+                                            answered("4", "power-on-lock"));
+    const QString &told = json ? run.out : run.err;
+    QVERIFY2(told.contains(json ? "\"device\":2," : "Device 2 of 3") &&
+                 !told.contains(json ? "\"device\":1," : "Device 1 of"),
+             qPrintable(told));
+  }
+  // Without --resume an existing record is not written to, nor is one in the other form, nor
+  // another plan's.
+  const QStringList otherFormat = json ? QStringList() : QStringList{"--json"};
+  for (const auto &[other, options, said] :
+       {std::tuple{plan, format, QString("--resume")},
+        std::tuple{plan, QStringList{"--resume", "--record", recordPath} + otherFormat,
+                   QString(json ? "holds JSON lines" : "is CSV")},
+        std::tuple{QByteArray("address,power_on_password\n1,yes\n9,yes\n"),
+                   QStringList{"--resume"} + format, QString("does not belong to this plan")}}) {
+    Commissioning cli(folder.path());
+    cli.writePlan(other);
+    cli.run(options, "\n\n\n");
+    const Run run = cli.finish();
+    QCOMPARE(run.status, 3);
+    QCOMPARE(cli.device.read(), QByteArray());
+    QVERIFY2(run.err.contains(said), qPrintable(run.err));
+  }
+}
+
+// A device that has stopped reading: each frame that cannot leave is recorded as not sent,
+// nothing of it reaches the device later, and the run goes on with the next device.
+void TestCli::commissionGivesUpFramesThatCannotLeave() {
+  QTemporaryDir folder;
+  Commissioning cli(folder.path());
+  const qint64 filled = cli.device.fillUntilFull();
+  cli.writePlan("address,reset_password\n1,yes\n2,\n");
+  cli.run({"--wait", "1"}, "\n\n");
+  const Run run = cli.finish();
+  QCOMPARE(run.status, 9);
+  QCOMPARE(cli.device.read(), QByteArray(filled, 'x'));
+  QCOMPARE(cli.recorded(), QStringList({"2 address not-sent", "3 address not-sent"}));
+  QVERIFY2(run.err.contains("not sent 3"), qPrintable(run.err));
+}
+
+// Ctrl+C while a reply is awaited: the frame has left whole, the record says the command was
+// stopped, and the line settings found at opening are back. Ctrl+C while the operator is asked
+// ends the run too.
+void TestCli::commissionCtrlCEndsBetweenFrames() {
+  QTemporaryDir folder;
+  Commissioning cli(folder.path());
+  termios before{};
+  QVERIFY(cli.device.lineSettings(before));
+  cli.writePlan("address,reset_password\n5,yes\n");
+  cli.run({"--wait", longWait}, "\n");
+  QCOMPARE(cli.frame(), QByteArray("ID05\r"));
+  ::kill(pid_t(cli.process.processId()), SIGINT);
+  const Run run = cli.finish();
+  QCOMPARE(run.status, 10);
+  QCOMPARE(cli.device.read(), QByteArray());
+  QCOMPARE(cli.recorded(), QStringList({"2 address sent", "2 address stopped"}));
+  termios after{};
+  QVERIFY(cli.device.lineSettings(after));
+  QCOMPARE(cfgetospeed(&after), cfgetospeed(&before));
+
+  // While the operator is asked, with standard input still open: the run ends all the same.
+  Commissioning asked(folder.path());
+  asked.writePlan("address\n6\n");
+  asked.start(QStringList{"--record", folder.path() + "/asked.csv", "commission", asked.plan()});
+  asked.process.setReadChannel(QProcess::StandardError);
+  QByteArray told;
+  while (!told.contains("Device 1 of 1") && asked.process.waitForReadyRead(finishMs))
+    told += asked.process.readAll();
+  QVERIFY2(told.contains("Device 1 of 1"), told.constData());
+  ::kill(pid_t(asked.process.processId()), SIGINT);
+  QCOMPARE(asked.finish().status, 10);
+  QCOMPARE(asked.device.read(), QByteArray());
 }
 
 QTEST_GUILESS_MAIN(TestCli)
