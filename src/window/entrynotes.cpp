@@ -2,7 +2,12 @@
 
 #include "window/startup.h"
 
-QValidator::State LengthLimit::validate(QString &input, int &) const {
+QValidator::State LengthLimit::validate(QString &input, int &position) const {
+  // A cell copied from a spreadsheet carries a line break the operator cannot see in the box;
+  // left there it would make the text no address, or a code the device cannot take.
+  while (input.endsWith(QLatin1Char('\n')) || input.endsWith(QLatin1Char('\r')))
+    input.chop(1);
+  position = int(qMin(qsizetype(position), input.size()));
   if (input.size() <= limit_)
     return Acceptable;
   refusedLength_ = input.size();

@@ -11,6 +11,7 @@
 // The character limit of an entry box. The box's own limit would cut a longer paste, or an
 // emoji after the 31st character, to fit and say nothing; this refuses the whole edit
 // instead, leaves the text as it was and lets the box say so (QLineEdit::inputRejected).
+// Line breaks at the end of the text are dropped.
 class LengthLimit : public QValidator {
 public:
   LengthLimit(qsizetype limit, QObject *parent) : QValidator(parent), limit_(limit) {}
