@@ -143,3 +143,17 @@ QString strayAtCloseText(const LineEvent &stray) {
       .arg(stray.strayBytes)
       .arg(strayBytesCount(stray.strayBytes), strayHex(stray));
 }
+
+QString closedWithWaitingText(qint64 replies, qint64 strayBytes) {
+  QString text = QStringLiteral("串口已关闭。The port is closed.");
+  if (replies > 0)
+    text += QStringLiteral("\n未显示的回复：%1 条。%2 not shown.")
+                .arg(replies)
+                .arg(replies == 1 ? QStringLiteral("1 reply")
+                                  : QStringLiteral("%1 replies").arg(replies));
+  if (strayBytes > 0)
+    text += QStringLiteral("\n未显示的杂散字节：%1 个。%2 not shown.")
+                .arg(strayBytes)
+                .arg(strayBytesCount(strayBytes));
+  return text;
+}

@@ -24,3 +24,7 @@ QString boxText(const QList<LineEvent> &events, qsizetype repliesStillWaiting,
 // What the box that tells of a closed port says of stray bytes that were still waiting for a
 // reply then.
 QString strayAtCloseText(const LineEvent &stray);
+
+// What the last box says once the operator has closed the port from a box of replies: the
+// replies and stray bytes that still waited are counted instead of shown box after box.
+QString closedWithWaitingText(qint64 replies, qint64 strayBytes);

@@ -265,6 +265,7 @@ void Form1::MSComm1_OnComm() {
   if (comm_->CommEvent() != SerialPort::comEvReceive)
     return;
   replies_.push(comm_->Input());
+  arrivedDuringBox_ |= boxOpen_;
   // Stray bytes before it are told with it.
   strayWait_.stop();
   scheduleWaitingMessages();
@@ -272,6 +273,7 @@ void Form1::MSComm1_OnComm() {
 
 void Form1::MSComm1_StrayDropped(const QByteArray &bytes) {
   replies_.pushStray(bytes);
+  arrivedDuringBox_ |= boxOpen_;
   // Counted from the first stray bytes of a run, so that noise that never stops is still told.
   if (!strayWait_.isActive())
     strayWait_.start();
@@ -292,6 +294,25 @@ void Form1::MSComm1_Failed(const Failure &failure) {
   scheduleWaitingMessages();
 }
 
+// Chosen in a box of replies that followed another: the port closes as it does when the window
+// closes, and what still waits is counted in one last box rather than shown box after box.
+void Form1::ClosePort_Click() {
+  strayWait_.stop();
+  Form_Unload();
+  setPortOpenedControls(false);
+  qint64 replies = 0;
+  qint64 strayBytes = 0;
+  if (const std::optional<LineEvent> stray = replies_.lineClosed())
+    strayBytes += stray->strayBytes;
+  while (replies_.hasWaiting()) {
+    for (const LineEvent &event : replies_.take(boxLineLimit)) {
+      replies += event.kind == LineEvent::Kind::Reply ? 1 : event.replies;
+      strayBytes += event.strayBytes;
+    }
+  }
+  showBox(closedWithWaitingText(replies, strayBytes));
+}
+
 // While the port is open the lists show what is in force and cannot be changed, since nothing
 // would apply a change to the open port.
 void Form1::setPortOpenedControls(bool opened) {
@@ -308,11 +329,16 @@ void Form1::setPortOpenedControls(bool opened) {
     command->setEnabled(opened);
 }
 
-void Form1::showBox(const QString &text) {
+bool Form1::showBox(const QString &text, bool offerClose) {
   boxOpen_ = true;
-  showMessageBox(this, text);
+  bool close = false;
+  if (offerClose)
+    close = showMessageBoxOfferingClose(this, text);
+  else
+    showMessageBox(this, text);
   boxOpen_ = false;
   scheduleWaitingMessages();
+  return close;
 }
 
 // Boxes are never opened inside the serial notification: a modal loop there would hold back
@@ -328,8 +354,12 @@ void Form1::showReplies(const QList<LineEvent> &events) {
   for (const LineEvent &event : events)
     if (event.kind == LineEvent::Kind::Reply)
       ui->Label5->setText(replyText(event.bytes));
-  showBox(boxText(events, replies_.repliesWaiting(),
-                  (replies_.linesThroughLastReply() + boxLineLimit - 1) / boxLineLimit));
+  const QString text =
+      boxText(events, replies_.repliesWaiting(),
+              (replies_.linesThroughLastReply() + boxLineLimit - 1) / boxLineLimit);
+  const bool followsABox = std::exchange(arrivedDuringBox_, false);
+  if (showBox(text, followsABox && comm_->PortOpen()))
+    ClosePort_Click();
 }
 
 void Form1::showWaitingMessages() {

@@ -58,13 +58,15 @@ private:
   void MSComm1_StrayDropped(const QByteArray &bytes);
   void MSComm1_StrayUnanswered();
   void MSComm1_Failed(const Failure &failure);
+  void ClosePort_Click();
 
   // Runs a handler's work; a Failure it raises is reported and ends only that work.
   template <typename Work> void guarded(Work work);
   void limitEntry(QLineEdit *box);
   void pressIfEnabled(QPushButton *button, QLineEdit *from);
   void setPortOpenedControls(bool opened);
-  void showBox(const QString &text);
+  // Returns whether the operator closed the port from the box (offered when offerClose).
+  bool showBox(const QString &text, bool offerClose = false);
   void scheduleWaitingMessages();
   void showReplies(const QList<LineEvent> &events);
   void showWaitingMessages();
@@ -80,6 +82,8 @@ private:
   // Stray bytes that no reply followed within strayAloneMs get a line of their own.
   QTimer strayWait_;
   bool boxOpen_ = false;
+  // Something came from the line while a box was open: the next box of replies follows another.
+  bool arrivedDuringBox_ = false;
   bool applyingPalette_ = false;
   bool showScheduled_ = false;
 };

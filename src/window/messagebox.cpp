@@ -5,6 +5,7 @@
 #include <QGridLayout>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QShortcut>
 #include <QToolTip>
 
@@ -18,9 +19,12 @@ int boxWidthForTitle(const QString &title) {
   return QFontMetrics(bold).horizontalAdvance(title) + decorations;
 }
 
+namespace {
+
 // A reply or an error number is often wanted elsewhere (a report, a support call): the text can
 // be selected with the mouse, and Ctrl+C copies the selection, or the whole text without one.
-void showMessageBox(QWidget *parent, const QString &text) {
+// Returns whether the operator chose the extra button, when there is one.
+bool execBox(QWidget *parent, const QString &text, const QString &extraButton) {
   QMessageBox box(QMessageBox::NoIcon, applicationTitle(), text, QMessageBox::Ok, parent);
   box.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
   // A short reply would make a box narrower than its title: the box sizes itself from its
@@ -34,7 +38,24 @@ void showMessageBox(QWidget *parent, const QString &text) {
     QGuiApplication::clipboard()->setText(label && label->hasSelectedText() ? label->selectedText()
                                                                             : box.text());
   });
+  // Enter and Escape stay with OK, so that a key held down never chooses the extra button.
+  QPushButton *extra = nullptr;
+  if (!extraButton.isEmpty()) {
+    extra = box.addButton(extraButton, QMessageBox::ActionRole);
+    extra->setObjectName(QStringLiteral("extraButton"));
+    box.setDefaultButton(QMessageBox::Ok);
+    box.setEscapeButton(QMessageBox::Ok);
+  }
   box.exec();
+  return extra && box.clickedButton() == extra;
+}
+
+} // namespace
+
+void showMessageBox(QWidget *parent, const QString &text) { execBox(parent, text, QString()); }
+
+bool showMessageBoxOfferingClose(QWidget *parent, const QString &text) {
+  return execBox(parent, text, QStringLiteral("关闭串口 Close the port"));
 }
 
 void showNote(QWidget *at, const QString &text) {

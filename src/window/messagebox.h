@@ -11,6 +11,10 @@ QString applicationTitle();
 // Every box of the program: modal, the application title, the text, one OK button, no icon.
 // Returns when the operator has dismissed it.
 void showMessageBox(QWidget *parent, const QString &text);
+// The same with a second button that closes the port, for a box of replies that came while an
+// earlier box was open: a device that never stops sending would otherwise bring box after box
+// for good. Returns whether the operator chose it.
+bool showMessageBoxOfferingClose(QWidget *parent, const QString &text);
 
 // The width a box needs so that a window manager's title bar shows the whole title beside its
 // icon and buttons: Qt allows the title 50 pixels more, which a bold title font and three
