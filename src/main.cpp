@@ -15,8 +15,9 @@ int main(int argc, char *argv[]) {
   DisplayFallback display(argc, argv);
   QApplication app(argc, argv);
   const bool noDisplay = display.noDisplay();
-  if (const auto problem = argumentsLeftOver()) {
-    QTextStream(stderr) << *problem << Qt::endl;
+  const WindowArguments arguments = windowArguments();
+  if (arguments.problem) {
+    QTextStream(stderr) << *arguments.problem << Qt::endl;
     return 2;
   }
   if (noDisplay) {
@@ -26,6 +27,7 @@ int main(int argc, char *argv[]) {
   QApplication::setWindowIcon(QIcon(QStringLiteral(":/qelnor-setup-48.png")));
   quitOnTerminationSignals();
   Form1 window;
+  window.setComDevices(arguments.comDevices);
   window.show();
   return app.exec();
 }

@@ -8,6 +8,7 @@
 #include "window/appearance.h"
 #include "window/entrynotes.h"
 #include "window/messagebox.h"
+#include "window/portcombobox.h"
 #include "window/startup.h"
 
 #include <QAbstractItemView>
@@ -193,6 +194,8 @@ void Form1::Command6_Click() {
     return choicesNotUsed(port, rate, parity, choicesInForce(comm_->CommPort(), comm_->Settings()),
                           opened);
   };
+  comm_->setGivenDevice(
+      comDevicesGiven_.value(comNumberFromName(port).value_or(comm_->CommPort())));
   try {
     OpenPort(*comm_, port, rate, parity);
   } catch (const Failure &failure) {
@@ -237,7 +240,7 @@ void Form1::Command2_Click() {
 }
 
 void Form1::Combo1_DropDown() {
-  const QStringList tips = deviceTips(comm_->comDevices(ui->Combo1->count()));
+  const QStringList tips = deviceTips(comDevices(ui->Combo1->count()));
   for (int i = 0; i < tips.size(); ++i)
     ui->Combo1->setItemData(i, tips[i], Qt::ToolTipRole);
 }
@@ -255,7 +258,7 @@ void Form1::Combo1_Highlighted(int index) {
 // The closed list names the device behind the port it would open, looked up now.
 void Form1::Combo1_ToolTip(const QPoint &globalPosition) {
   const int comNumber = comNumberFromName(ui->Combo1->currentText()).value_or(comm_->CommPort());
-  const QStringList tips = deviceTips(comm_->comDevices(highestComNumber));
+  const QStringList tips = deviceTips(comDevices(highestComNumber));
   QToolTip::showText(globalPosition,
                      QStringLiteral("COM%1: %2").arg(comNumber).arg(tips.value(comNumber - 1)),
                      ui->Combo1);
@@ -327,6 +330,10 @@ void Form1::setPortOpenedControls(bool opened) {
   ui->Command6->setEnabled(!opened);
   for (QPushButton *command : {ui->Command3, ui->Command5, ui->Command1, ui->Command4})
     command->setEnabled(opened);
+}
+
+QList<ComDevice> Form1::comDevices(int count) const {
+  return withDevicesGiven(comm_->comDevices(count), comDevicesGiven_);
 }
 
 bool Form1::showBox(const QString &text, bool offerClose) {

@@ -2,7 +2,9 @@
 
 #include "device/backlog.h"
 #include "device/failure.h"
+#include "serial/devicemap.h"
 
+#include <QMap>
 #include <QTimer>
 #include <QWidget>
 #include <memory>
@@ -25,6 +27,8 @@ public:
   ~Form1() override;
 
   SerialPort &MSComm1() { return *comm_; }
+  // Devices the COM entries stand for in place of the system's (the command line's --com).
+  void setComDevices(const QMap<int, QString> &devices) { comDevicesGiven_ = devices; }
 
   // How long stray bytes wait for a reply to be told with before they are told alone.
   static constexpr int strayAloneMs = 1000;
@@ -70,9 +74,11 @@ private:
   void scheduleWaitingMessages();
   void showReplies(const QList<LineEvent> &events);
   void showWaitingMessages();
+  QList<ComDevice> comDevices(int count) const;
 
   std::unique_ptr<Ui::Form1> ui;
   SerialPort *comm_;
+  QMap<int, QString> comDevicesGiven_;
   // Replies, stray bytes and a line fault that arrive while a box is open wait here and are
   // shown in order, once the operator has dismissed the box before: the replies waiting then
   // share one box, the fault comes after them.

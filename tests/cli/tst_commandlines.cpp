@@ -95,6 +95,13 @@ void TestCommandLines::setupRefusesOtherArguments_data() {
     row("unknown single-dash option", {"-bogus"},
         QStringLiteral("未知选项 Unknown option: -bogus"));
     row("a word", {"COM3"}, QStringLiteral("多余的参数 Unexpected argument: COM3"));
+    const QString comTakes = QStringLiteral("--com 的值应为 COMn=设备，n 为 1–15，每个 COMn 一次。"
+                                            "--com takes COMn=DEVICE, n from 1 to 15, each COMn "
+                                            "once: “%1”");
+    row("--com without a device", {"--com", "COM1"}, comTakes.arg("COM1"));
+    row("--com past the list", {"--com=COM16=/dev/pts/3"}, comTakes.arg("COM16=/dev/pts/3"));
+    row("--com twice for a name", {"--com", "COM2=/dev/a", "--com", "COM2=/dev/b"},
+        comTakes.arg("COM2=/dev/b"));
   }
   // Said in one line, with no word from Qt's platform before it, and not an abort.
   QTest::newRow("no display, no argument")

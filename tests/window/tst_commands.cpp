@@ -212,6 +212,21 @@ void TestCommands::portListNamesTheDevicesWhenOpened() {
   QVERIFY(ports->itemData(1, Qt::ToolTipRole).toString().contains(QLatin1String("no device")));
   ports->hidePopup();
   QVERIFY(deviceTips({{}, {}}).at(1).contains(QLatin1String("No serial device found")));
+
+  // A device the system does not list, given for COM5 on the command line: named in its
+  // tooltip and opened through it.
+  PseudoTerminal unlisted;
+  bench.form.setComDevices({{5, unlisted.path()}});
+  ports->showPopup();
+  QCOMPARE(ports->itemData(4, Qt::ToolTipRole).toString(), unlisted.path() + " — --com");
+  QCOMPARE(ports->itemData(2, Qt::ToolTipRole).toString(), bench.device.path());
+  ports->hidePopup();
+  bench.choose(QStringLiteral("COM5"), QStringLiteral("9600"), QStringLiteral("None"));
+  bench.click("Command6");
+  QVERIFY(bench.form.MSComm1().PortOpen());
+  bench.click("Command5");
+  QCOMPARE(unlisted.read(), QByteArray("*2-IniP\r"));
+  QVERIFY(bench.boxes.texts.isEmpty());
 }
 
 void TestCommands::addressFrames_data() {
