@@ -53,6 +53,8 @@ Form1::Form1(QWidget *parent)
   Q_UNUSED(windowIsAFrame);
   ui->setupUi(this);
   setFixedSize(size());
+  // A window that cannot grow offers no maximise button that would do nothing.
+  setWindowFlag(Qt::WindowMaximizeButtonHint, false);
   applyFonts();
   applyPalette();
   connectHandlers();
@@ -108,6 +110,13 @@ bool Form1::eventFilter(QObject *watched, QEvent *event) {
   if (watched == ui->Text1 && event->type() == QEvent::MouseButtonRelease &&
       static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton)
     Text1_MouseUp();
+  if (event->type() == QEvent::Wheel ||
+      (event->type() == QEvent::KeyPress &&
+       QList{Qt::Key_Up, Qt::Key_Down, Qt::Key_PageUp, Qt::Key_PageDown}.contains(
+           static_cast<QKeyEvent *>(event)->key())))
+    for (QComboBox *list : {static_cast<QComboBox *>(ui->Combo1), ui->Combo2, ui->Combo3})
+      if (watched == list || watched == list->lineEdit())
+        List_KeyDown(list);
   if (watched == qApp && event->type() == QEvent::ApplicationPaletteChange && !applyingPalette_)
     applyPalette();
   return QWidget::eventFilter(watched, event);
@@ -121,8 +130,11 @@ void Form1::closeEvent(QCloseEvent *event) {
 void Form1::Form_Load() {
   // An editable box would otherwise complete "com3" to "COM3" and keep typed texts as new
   // items; the texts are matched exactly and the lists are fixed.
-  for (QComboBox *box : {static_cast<QComboBox *>(ui->Combo1), ui->Combo2, ui->Combo3})
+  for (QComboBox *box : {static_cast<QComboBox *>(ui->Combo1), ui->Combo2, ui->Combo3}) {
     box->setCompleter(nullptr);
+    // The field inside the list is what a screen reader lands on; it bears the list's name.
+    box->lineEdit()->setAccessibleName(box->accessibleName());
+  }
   fill(ui->Combo1, portItems());
   fill(ui->Combo2, rateItems());
   fill(ui->Combo3, parityItems());
@@ -237,6 +249,14 @@ void Form1::Command5_Click() {
 void Form1::Command2_Click() {
   for (const QString &message : aboutMessages())
     showBox(message);
+}
+
+// The lists start with no item current, so an arrow key or the wheel would move from before
+// the first item: Down in a list showing 2400 would show 1200. They move from the item shown.
+void Form1::List_KeyDown(QComboBox *list) {
+  if (const int shown = list->findText(list->currentText(), Qt::MatchExactly);
+      list->currentIndex() < 0 && shown >= 0)
+    list->setCurrentIndex(shown);
 }
 
 void Form1::Combo1_DropDown() {

@@ -14,6 +14,7 @@ namespace Ui {
 class Form1;
 }
 class SerialPort;
+class QComboBox;
 class QLineEdit;
 class QPushButton;
 
@@ -55,6 +56,7 @@ private:
   void Command4_Click();
   void Command5_Click();
   void Command2_Click();
+  void List_KeyDown(QComboBox *list);
   void Combo1_DropDown();
   void Combo1_Highlighted(int index);
   void Combo1_ToolTip(const QPoint &globalPosition);

@@ -142,6 +142,7 @@ void TestForm1::windowIsFixedAndTabsInOrder() {
   QCOMPARE(form.windowTitle(), QStringLiteral("QELNOR彩屏设置软件 V2.0"));
   QCOMPARE(form.size(), QSize(449, 173));
   QCOMPARE(form.minimumSize(), form.maximumSize());
+  QVERIFY(!(form.windowFlags() & Qt::WindowMaximizeButtonHint));
 
   QStringList chain;
   for (QWidget *w = form.findChild<QWidget *>("Text1"); chain.size() < 11;
@@ -200,6 +201,15 @@ void TestForm1::listsAreFilledWithoutSelection() {
   QTest::keyClick(port, Qt::Key_Return);
   QCOMPARE(port->currentText(), QStringLiteral("com3"));
   QCOMPARE(port->count(), 15);
+
+  // The arrows move from the item the list shows, though the program picked none.
+  auto *rate = form.findChild<QComboBox *>("Combo2");
+  rate->setFocus();
+  QTest::keyClick(rate, Qt::Key_Down);
+  QCOMPARE(rate->currentText(), QStringLiteral("4800"));
+  auto *parity = form.findChild<QComboBox *>("Combo3");
+  QTest::keyClick(parity->lineEdit(), Qt::Key_Down);
+  QCOMPARE(parity->currentText(), QStringLiteral("Odd"));
 }
 
 void TestForm1::onlyAboutAndOpenRespondAtStart() {
@@ -220,6 +230,8 @@ void TestForm1::aboutShowsItsPairEachTime() {
   QCOMPARE(operatorAtBoxes.texts.size(), 4);
   QCOMPARE(operatorAtBoxes.texts.at(0), QStringLiteral("QELNOR 彩屏系列专用设置软件"));
   QVERIFY(operatorAtBoxes.texts.at(1).contains(QStringLiteral("©")));
+  // The notice agrees with the licence the program is given under.
+  QVERIFY(operatorAtBoxes.texts.at(1).contains(QStringLiteral("MIT licence")));
   QVERIFY(!operatorAtBoxes.texts.at(1).contains(QLatin1Char('\n')));
   QCOMPARE(operatorAtBoxes.texts.mid(2), operatorAtBoxes.texts.mid(0, 2));
   QVERIFY(!operatorAtBoxes.iconSeen && !operatorAtBoxes.untitled);
@@ -348,11 +360,13 @@ void TestForm1::everyControlHasAnAccessibleName() {
       continue;
     }
     QCOMPARE(control->accessibleName(), expected);
-    QVERIFY2(
-        !accessible->relations(QAccessible::Label).isEmpty() &&
-            expected.startsWith(
-                accessible->relations(QAccessible::Label).first().first->text(QAccessible::Name)),
-        name);
+    // The caption read through the relation, in both languages, and the field inside named.
+    QVERIFY2(!accessible->relations(QAccessible::Label).isEmpty(), name);
+    QCOMPARE(accessible->relations(QAccessible::Label).first().first->text(QAccessible::Name),
+             expected);
+    QCOMPARE(QAccessible::queryAccessibleInterface(qobject_cast<QComboBox *>(control)->lineEdit())
+                 ->text(QAccessible::Name),
+             expected);
   }
   // The window is a frame (a window), not a filler; the feature is called the power-on password.
   QCOMPARE(QAccessible::queryAccessibleInterface(&form)->role(), QAccessible::Window);
