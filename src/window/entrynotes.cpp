@@ -29,12 +29,6 @@ QString userCodeRefusedNote(qsizetype limit, qsizetype refusedLength) {
       .arg(refusedLength);
 }
 
-QString userCodeTooLongText(qsizetype limit) {
-  return QStringLiteral("用户码最多 %1 个字符，未发送。\n"
-                        "The user code holds at most %1 characters; nothing was sent.")
-      .arg(limit);
-}
-
 QString choicesNotUsed(const QString &port, const QString &rate, const QString &parity,
                        const ChoiceTexts &used, bool opened) {
   QStringList chinese;

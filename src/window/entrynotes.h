@@ -32,8 +32,6 @@ QString openPortFirstNote();
 QString addressRefusedNote();
 // The note at the user code box for an input that would have made the code refusedLength long.
 QString userCodeRefusedNote(qsizetype limit, qsizetype refusedLength);
-// Why a user code set from elsewhere, longer than limit, was not sent.
-QString userCodeTooLongText(qsizetype limit);
 
 // What the operator is told when a list text named no entry: which text, and what was opened
 // (or tried) in its place. Empty when every text was used.

@@ -228,14 +228,7 @@ void Form1::Command3_Click() {
 }
 
 void Form1::Command1_Click() {
-  guarded([this] {
-    // The box refuses a longer code as it is typed or pasted; one set from elsewhere is refused
-    // here, as the command line refuses it, rather than cut.
-    const QString code = ui->Text2->text();
-    if (code.size() > userCodeMaxLength)
-      throw Failure(FailureNumber::InvalidArgument, userCodeTooLongText(userCodeMaxLength));
-    comm_->Output(userCodeFrame(code));
-  });
+  guarded([this] { comm_->Output(userCodeFrame(ui->Text2->text())); });
 }
 
 void Form1::Command4_Click() {
