@@ -1,5 +1,6 @@
 #include "window/commandline.h"
 
+#include "device/usageerror.h"
 #include "serial/openport.h"
 
 #include <QApplication>
@@ -55,15 +56,7 @@ QString problemWith(const QCommandLineParser &parser, bool parsed) {
   if (parsed)
     return QStringLiteral("多余的参数 Unexpected argument: %1")
         .arg(parser.positionalArguments().first());
-  const QString name = parser.unknownOptionNames().value(0);
-  if (name.isEmpty())
-    return QStringLiteral("命令行有误。%1").arg(parser.errorText());
-  // Quoted as typed, "-name" or "--name".
-  QString typed = QLatin1Char('-') + name;
-  for (const QString &argument : QApplication::arguments().mid(1))
-    if (argument.section(QLatin1Char('='), 0, 0) == QLatin1String("--") + name)
-      typed = QLatin1String("--") + name;
-  return QStringLiteral("未知选项 Unknown option: %1").arg(typed);
+  return parserProblem(parser, QApplication::arguments());
 }
 
 } // namespace
