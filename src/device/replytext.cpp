@@ -55,10 +55,14 @@ QString replyText(QByteArrayView block) {
   return text;
 }
 
+QString hexBytes(QByteArrayView bytes) {
+  return QString::fromLatin1(bytes.toByteArray().toHex(' ').toUpper());
+}
+
 namespace {
 
 QString strayHex(const LineEvent &stray) {
-  QString hex = QString::fromLatin1(stray.bytes.toHex(' ').toUpper());
+  QString hex = hexBytes(stray.bytes);
   if (stray.strayBytes > stray.bytes.size())
     hex += QStringLiteral(" …");
   return hex;

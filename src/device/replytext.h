@@ -14,6 +14,9 @@ constexpr qsizetype replyBlockSize = 12;
 // - any other byte, such as a lone high byte, becomes \xNN in upper-case hex.
 QString replyText(QByteArrayView block);
 
+// Bytes as upper-case hex pairs with a space between: "02 49 44".
+QString hexBytes(QByteArrayView bytes);
+
 struct LineEvent;
 
 // The text of one box: each event on a line of its own, in order, and at the end how many
