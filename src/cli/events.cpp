@@ -9,10 +9,6 @@
 #include <QJsonDocument>
 #include <QTextStream>
 
-QString hexBytes(const QByteArray &bytes) {
-  return QString::fromLatin1(bytes.toHex(' ').toUpper());
-}
-
 EventWriter::EventWriter(QTextStream &out, QTextStream &err, bool json, bool hex)
     : out_(out), err_(err), json_(json), hex_(hex) {}
 
