@@ -2,14 +2,14 @@
 #include "window/display.h"
 #include "window/form1.h"
 #include "window/quitonsignal.h"
+#include "window/tell.h"
 
 #include <QApplication>
 #include <QIcon>
-#include <QTextStream>
 
 int main(int argc, char *argv[]) {
   if (const auto answer = answerBeforeTheWindow(argc, argv)) {
-    QTextStream(stdout) << *answer << Qt::flush;
+    tell(*answer, Told::Answer);
     return 0;
   }
   DisplayFallback display(argc, argv);
@@ -17,11 +17,11 @@ int main(int argc, char *argv[]) {
   const bool noDisplay = display.noDisplay();
   const WindowArguments arguments = windowArguments();
   if (arguments.problem) {
-    QTextStream(stderr) << *arguments.problem << Qt::endl;
+    tell(*arguments.problem + QLatin1Char('\n'), Told::Problem);
     return 2;
   }
   if (noDisplay) {
-    QTextStream(stderr) << noDisplayText() << Qt::endl;
+    tell(noDisplayText() + QLatin1Char('\n'), Told::Problem);
     return noDisplayStatus;
   }
   QApplication::setWindowIcon(QIcon(QStringLiteral(":/qelnor-setup-48.png")));
