@@ -27,8 +27,10 @@ std::optional<QString> readablePair(char lead, char trail) {
 QString visibleByte(uchar byte) {
   if (isControl(byte))
     return QString(QChar(byte == 0x7f ? deleteSymbol : char16_t(controlPictures + byte)));
-  return QStringLiteral("\\x") +
-         QString::number(byte, 16).rightJustified(2, QLatin1Char('0')).toUpper();
+  // Angle brackets from mathematics, which no code page 936 pair decodes to: the hex of a byte
+  // that cannot be drawn is never the same as text the device sent.
+  return QStringLiteral("⟨%1⟩").arg(
+      QString::number(byte, 16).rightJustified(2, QLatin1Char('0')).toUpper());
 }
 
 } // namespace

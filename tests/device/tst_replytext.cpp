@@ -29,13 +29,20 @@ void TestReplyText::shownText_data() {
   row("lone high byte",
       "x\xFF"
       "AB",
-      "\\xFFAB");
-  row("lead byte with invalid trail", "x\xD6 1", "\\xD6 1");
+      "⟨FF⟩AB");
+  row("lead byte with invalid trail", "x\xD6 1", "⟨D6⟩ 1");
   row("GBK pair", "x\xD6\xD0\xCE\xC4!", "中文!");
-  row("user-defined GBK pair", "x\xAA\xA1", "\\xAA\\xA1");
-  row("lead at byte 11, trail at byte 12", "xABCDEFGHIJ\xD6\xD0", "ABCDEFGHIJ\\xD6");
-  row("lead as last byte of short block", "xA\xD6", "A\\xD6");
+  row("user-defined GBK pair", "x\xAA\xA1", "⟨AA⟩⟨A1⟩");
+  row("lead at byte 11, trail at byte 12", "xABCDEFGHIJ\xD6\xD0", "ABCDEFGHIJ⟨D6⟩");
+  row("lead as last byte of short block", "xA\xD6", "A⟨D6⟩");
   row("short block", "xAB", "AB");
+  // A lead byte takes the letter after it as its trail: one character, not a byte and a letter.
+  row("lead byte and a letter",
+      "x\xB0"
+      "A1",
+      "癆1");
+  // The hex of a byte that cannot be drawn differs from the same four characters sent as text.
+  row("backslash x sent as text", "x\\x80\x80", "\\x80⟨80⟩");
   row("one byte", "x", "");
   row("empty", "", "");
 }

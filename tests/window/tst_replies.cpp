@@ -186,7 +186,7 @@ void TestReplies::unprintableBytesStayVisible() {
                            "ZQ\xb0",
                            12));
   QTRY_COMPARE(boxes->texts.size(), 1);
-  QCOMPARE(boxes->texts.at(0), QStringLiteral("A␀B␁␡\\xFF中ZQ\\xB0"));
+  QCOMPARE(boxes->texts.at(0), QStringLiteral("A␀B␁␡⟨FF⟩中ZQ⟨B0⟩"));
 }
 
 void TestReplies::hundredRepliesAtOnceTakeAFewBoxes() {
