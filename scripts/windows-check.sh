@@ -102,14 +102,14 @@ cli_version=$(cd "$installed" && wine ./qelnor-cli.exe --version 2>/dev/null | t
 [ "$cli_version" = "qelnor-cli $version" ] || fail "qelnor-cli --version said \"$cli_version\""
 ok "installed qelnor-cli.exe runs: \"$cli_version\""
 
-# qelnor-setup.exe is a program for the window: started with no console and no output to write
-# to (its icon, a file dropped on it), its --version and a refused argument come up in a box,
+# qelnor-setup.exe is a program for the window: started with no console and no file or pipe to
+# write to (its icon, a file dropped on it; here the null device), its --version and a refused argument come up in a box,
 # closed here with Enter, and it ends with the status it would have printed. With its output
 # redirected, the text goes there.
 setup_box() {
   local expected=$1 status=$2 pid id text
   shift 2
-  (cd "$installed" && exec wine ./qelnor-setup.exe "$@" </dev/null >&- 2>&-) &
+  (cd "$installed" && exec wine ./qelnor-setup.exe "$@" </dev/null >/dev/null 2>&1) &
   pid=$!
   wait_for 60 xdotool search --onlyvisible --name 'QELNOR' || fail "qelnor-setup.exe $*: no box"
   id=$(xdotool search --onlyvisible --name 'QELNOR' | head -n1)

@@ -9,11 +9,14 @@
 
 namespace {
 
-// Output redirected to a file or a pipe is where the caller reads it.
+// Output redirected to a file or a pipe is where the caller reads it. A character device (the
+// NUL device a launcher may hand over) is no reader.
 bool redirected(DWORD stream) {
   const HANDLE handle = GetStdHandle(stream);
-  return handle != nullptr && handle != INVALID_HANDLE_VALUE &&
-         GetFileType(handle) != FILE_TYPE_UNKNOWN;
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE)
+    return false;
+  const DWORD type = GetFileType(handle);
+  return type == FILE_TYPE_DISK || type == FILE_TYPE_PIPE;
 }
 
 // A program built for the window has no console; the one of the command prompt that started it
