@@ -1,5 +1,6 @@
 #include "window/messagebox.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QClipboard>
 #include <QGridLayout>
@@ -8,6 +9,7 @@
 #include <QPushButton>
 #include <QShortcut>
 #include <QToolTip>
+#include <limits>
 
 QString applicationTitle() { return QStringLiteral("QELNOR彩屏设置软件"); }
 
@@ -58,7 +60,49 @@ bool showMessageBoxOfferingClose(QWidget *parent, const QString &text) {
   return execBox(parent, text, QStringLiteral("关闭串口 Close the port"));
 }
 
+QPoint notePlace(const QWidget &at, QSize note) {
+  const QWidget *window = at.window();
+  const QRect control(at.mapTo(window, QPoint(0, 0)), at.size());
+  QList<QRect> captions;
+  for (const QWidget *child : window->findChildren<QWidget *>()) {
+    if (child != &at && child->isVisible() &&
+        (qobject_cast<const QLabel *>(child) || qobject_cast<const QAbstractButton *>(child)))
+      captions.append(QRect(child->mapTo(window, QPoint(0, 0)), child->size()));
+  }
+  // Every place inside the window, scored by the captions it would cover and, after that, by
+  // its distance from the control, so that of equally good places the nearest is taken.
+  QPoint best = control.bottomLeft();
+  qint64 bestCost = std::numeric_limits<qint64>::max();
+  for (int y = 0; y + note.height() <= window->height(); ++y) {
+    for (int x = 0; x + note.width() <= window->width(); x += 2) {
+      const QRect place(QPoint(x, y), note);
+      if (place.intersects(control))
+        continue;
+      qint64 covered = 0;
+      for (const QRect &caption : captions) {
+        const QRect both = place.intersected(caption);
+        covered += qint64(both.width()) * both.height();
+      }
+      const qint64 cost =
+          covered * 1'000'000 + (place.topLeft() - control.bottomLeft()).manhattanLength();
+      if (cost < bestCost) {
+        bestCost = cost;
+        best = place.topLeft();
+      }
+    }
+  }
+  return best;
+}
+
+// A tooltip shown where the mouse would put it is placed by the system; the note is moved to
+// its place in the window once its size is known.
 void showNote(QWidget *at, const QString &text) {
   QApplication::beep();
   QToolTip::showText(at->mapToGlobal(QPoint(0, at->height())), text, at, QRect(), noteShownMs);
+  for (QWidget *tip : QApplication::topLevelWidgets()) {
+    if (tip->inherits("QTipLabel") && tip->isVisible()) {
+      tip->adjustSize();
+      tip->move(at->window()->mapToGlobal(notePlace(*at, tip->size())));
+    }
+  }
 }

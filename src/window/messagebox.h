@@ -2,6 +2,8 @@
 
 #include "device/failure.h"
 
+#include <QPoint>
+#include <QSize>
 #include <QString>
 
 class QWidget;
@@ -22,8 +24,11 @@ bool showMessageBoxOfferingClose(QWidget *parent, const QString &text);
 int boxWidthForTitle(const QString &title);
 
 // A short note at a control, where the operator is looking while typing, with a beep: for an
-// input the control did not take. Not modal; it goes when the operator moves on.
+// input the control did not take. Not modal; it goes when the operator moves on. It stays
+// inside the window, off the control, over as few captions as it can.
 void showNote(QWidget *at, const QString &text);
+// Where, in at's window, a note of that size goes.
+QPoint notePlace(const QWidget &at, QSize note);
 
 // How long a note stays up when the operator does nothing.
 inline constexpr int noteShownMs = 8000;

@@ -4,8 +4,10 @@
 #include "window/form1.h"
 #include "window/portcombobox.h"
 
+#include <QAbstractButton>
 #include <QClipboard>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QToolTip>
@@ -38,6 +40,24 @@ QString takeNote() {
   QToolTip::hideText();
   (void)QTest::qWaitFor([] { return !QToolTip::isVisible(); });
   return text;
+}
+
+// What is wrong with where the note at a control is: outside the window, or over the control.
+// Empty when nothing is.
+QString notePlacementFaults(QWidget *at) {
+  QWidget *tip = nullptr;
+  for (QWidget *w : QApplication::topLevelWidgets())
+    if (w->inherits("QTipLabel") && w->isVisible())
+      tip = w;
+  if (!tip)
+    return QStringLiteral("no note");
+  const QRect note = tip->frameGeometry();
+  QStringList faults;
+  if (!QRect(at->window()->mapToGlobal(QPoint(0, 0)), at->window()->size()).contains(note))
+    faults.append(QStringLiteral("outside the window"));
+  if (note.intersects(QRect(at->mapToGlobal(QPoint(0, 0)), at->size())))
+    faults.append(QStringLiteral("over ") + at->objectName());
+  return faults.join(QStringLiteral(", "));
 }
 
 // The window with a pseudo-terminal behind COM3 (and, for the stored default, COM1).
@@ -340,6 +360,7 @@ void TestCommands::everyWayIntoTheAddressBoxTypesTheAddress() {
   // A third digit is refused, with a note where the operator looks; the box keeps its address.
   QTest::keyClick(address, Qt::Key_0);
   QCOMPARE(address->text(), QStringLiteral("61"));
+  QCOMPARE(notePlacementFaults(address), QString());
   QVERIFY2(takeNote().contains(QLatin1String("The address is 0 to 99")), "no note");
   // So is a paste of three digits, whole: "100" never becomes 10.
   address->selectAll();
@@ -377,6 +398,7 @@ void TestCommands::userCodeBoxRefusesWholeWithANote() {
 
   paste(QString(40, QLatin1Char('x')));
   QCOMPARE(code->text(), QString());
+  QCOMPARE(notePlacementFaults(code), QString());
   QVERIFY2(takeNote().contains(QLatin1String("at most 32 characters")), "no note");
 
   paste(QString(31, QLatin1Char('a')));
