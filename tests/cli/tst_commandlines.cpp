@@ -92,6 +92,8 @@ void TestCommandLines::setupRefusesOtherArguments_data() {
           << arguments << display << 2 << error + seeHelp;
     };
     row("unknown option", {"--bogus"}, QStringLiteral("未知选项 Unknown option: --bogus"));
+    row("unknown option with a value", {"--bogus=1"},
+        QStringLiteral("未知选项 Unknown option: --bogus"));
     row("unknown single-dash option", {"-bogus"},
         QStringLiteral("未知选项 Unknown option: -bogus"));
     row("a word", {"COM3"}, QStringLiteral("多余的参数 Unexpected argument: COM3"));

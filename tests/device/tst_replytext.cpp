@@ -13,6 +13,7 @@ private slots:
   void strayBytesNoReplyFollowed();
   void dropNoticeSaysWhatWasDropped();
   void moreRepliesNameTheBoxesTheyFill();
+  void closingCountsWhatWaited();
 };
 
 void TestReplyText::shownText_data() {
@@ -164,6 +165,22 @@ void TestReplyText::moreRepliesNameTheBoxesTheyFill() {
                           "boxes."));
   QCOMPARE(boxText({}, 5, 1),
            QStringLiteral("… 还有 5 条回复，见下一个框。5 more replies follow in the next box."));
+}
+
+// Closed by the operator from a box: what still waited is counted, never "0 replies".
+void TestReplyText::closingCountsWhatWaited() {
+  QCOMPARE(closedWithWaitingText(0, 0), QStringLiteral("串口已关闭。The port is closed."));
+  QCOMPARE(
+      closedWithWaitingText(1, 1),
+      QStringLiteral("串口已关闭。The port is closed.\n未显示的回复：1 条。1 reply not shown.\n"
+                     "未显示的杂散字节：1 个。1 stray byte not shown."));
+  QCOMPARE(closedWithWaitingText(48, 0),
+           QStringLiteral("串口已关闭。The port is closed.\n未显示的回复：48 条。48 replies not "
+                          "shown."));
+  QCOMPARE(hexBytes(QByteArray("\x02\xff\x00"
+                               "a",
+                               4)),
+           QStringLiteral("02 FF 00 61"));
 }
 
 QTEST_GUILESS_MAIN(TestReplyText)

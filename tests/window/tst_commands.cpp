@@ -332,6 +332,7 @@ void TestCommands::everyWayIntoTheAddressBoxTypesTheAddress() {
   QTest::keyClicks(address, QStringLiteral("42"));
   QCOMPARE(address->text(), QStringLiteral("42"));
   QTest::keyClick(address, Qt::Key_Return);
+  QCOMPARE(notePlacementFaults(address), QString());
   QVERIFY(takeNote().contains(QLatin1String("Open the port first")));
 
   // Opened from the keyboard: the open button greys and hands the focus on to the box.
