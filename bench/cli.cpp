@@ -11,6 +11,7 @@
 #include "childprocess.h"
 #include "clock.h"
 #include "device.h"
+#include "summary.h"
 
 #include <QByteArray>
 #include <algorithm>
@@ -54,19 +55,6 @@ Run run(const std::string &program, const std::vector<std::string> &arguments,
   done.ms = (monotonicNs() - child.startedAtNs) / 1e6;
   done.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return done;
-}
-
-struct Summary {
-  double median = 0, min = 0, max = 0;
-};
-
-Summary summarise(std::vector<double> values) {
-  if (values.empty())
-    die("no samples");
-  std::sort(values.begin(), values.end());
-  const size_t n = values.size();
-  const double median = n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-  return {median, values.front(), values.back()};
 }
 
 int fromEnvironment(const char *name, int fallback) {

@@ -4,6 +4,7 @@
 //   bench-driver BIN_DIR     (RUNS, IDLE_RUNS and IDLE_MS in the environment change the counts)
 #include "childprocess.h"
 #include "clock.h"
+#include "summary.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -67,19 +68,6 @@ std::vector<double> field(const std::string &output, const std::string &name, in
     values.push_back(value);
   }
   return values;
-}
-
-struct Summary {
-  double median = 0, min = 0, max = 0;
-};
-
-Summary summarise(std::vector<double> values) {
-  if (values.empty())
-    die("no samples");
-  std::sort(values.begin(), values.end());
-  const size_t n = values.size();
-  const double median = n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-  return {median, values.front(), values.back()};
 }
 
 std::vector<double> scaled(std::vector<double> values, double divisor) {

@@ -108,6 +108,42 @@ cli_version=$(cd "$installed" && wine ./qelnor-cli.exe --version 2>/dev/null | t
 [ "$cli_version" = "qelnor-cli $version" ] || fail "qelnor-cli --version said \"$cli_version\""
 ok "installed qelnor-cli.exe runs: \"$cli_version\""
 
+# qelnor-setup.exe is a program for the window: started with no console and no file or pipe to
+# write to (its icon, a file dropped on it; here the null device), its --version and a refused argument come up in a box,
+# closed here with Enter, and it ends with the status it would have printed. With its output
+# redirected, the text goes there.
+setup_box() {
+  local expected=$1 status=$2 pid id text
+  shift 2
+  (cd "$installed" && exec wine ./qelnor-setup.exe "$@" </dev/null >/dev/null 2>&1) &
+  pid=$!
+  wait_for 60 xdotool search --onlyvisible --name 'QELNOR' || fail "qelnor-setup.exe $*: no box"
+  id=$(xdotool search --onlyvisible --name 'QELNOR' | head -n1)
+  printf '' | xclip -selection clipboard
+  xdotool windowfocus "$id" key ctrl+c
+  wait_for 5 test -n "$(xclip -o -selection clipboard 2>/dev/null)" || true
+  text=$(xclip -o -selection clipboard 2>/dev/null | tr -d '\r')
+  xdotool windowfocus "$id" key Return
+  local got=0
+  wait "$pid" || got=$?
+  [ "$got" -eq "$status" ] || fail "qelnor-setup.exe $*: status $got, not $status"
+  # Wine's message box may not copy its text; what it copies must be the text expected.
+  case $text in
+  "") ;;
+  *"$expected"*) boxes_read=$((boxes_read + 1)) ;;
+  *) fail "qelnor-setup.exe $*: the box said \"$text\"" ;;
+  esac
+}
+boxes_read=0
+setup_box "qelnor-setup $version" 0 --version
+setup_box "Unknown option: --bogus" 2 --bogus
+setup_box "--com takes COMn=DEVICE" 2 --com COM99=x
+redirected=$(cd "$installed" && wine ./qelnor-setup.exe --version 2>/dev/null | tr -d '\r')
+[ "$redirected" = "qelnor-setup $version" ] || fail "qelnor-setup.exe --version said \"$redirected\""
+ok "qelnor-setup.exe without a console: --version, an unknown option and a malformed --com" \
+  "in a box (statuses 0, 2, 2; $boxes_read of 3 texts copied and matched); --version to a" \
+  "pipe: \"$redirected\""
+
 # A device on a new pseudo-terminal behind COM$1 (Wine's dosdevices link), taking commands
 # through $work/device-$1.control and capturing what it receives in $work/wire-$1.
 start_device() {

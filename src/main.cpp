@@ -1,24 +1,33 @@
 #include "window/commandline.h"
+#include "window/display.h"
 #include "window/form1.h"
 #include "window/quitonsignal.h"
+#include "window/tell.h"
 
 #include <QApplication>
 #include <QIcon>
-#include <QTextStream>
 
 int main(int argc, char *argv[]) {
   if (const auto answer = answerBeforeTheWindow(argc, argv)) {
-    QTextStream(stdout) << *answer << Qt::flush;
+    tell(*answer, Told::Answer);
     return 0;
   }
+  DisplayFallback display(argc, argv);
   QApplication app(argc, argv);
-  if (const auto problem = argumentsLeftOver()) {
-    QTextStream(stderr) << *problem << Qt::endl;
+  const bool noDisplay = display.noDisplay();
+  const WindowArguments arguments = windowArguments();
+  if (arguments.problem) {
+    tell(*arguments.problem + QLatin1Char('\n'), Told::Problem);
     return 2;
+  }
+  if (noDisplay) {
+    tell(noDisplayText() + QLatin1Char('\n'), Told::Problem);
+    return noDisplayStatus;
   }
   QApplication::setWindowIcon(QIcon(QStringLiteral(":/qelnor-setup-48.png")));
   quitOnTerminationSignals();
   Form1 window;
+  window.setComDevices(arguments.comDevices);
   window.show();
   return app.exec();
 }

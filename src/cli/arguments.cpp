@@ -1,5 +1,6 @@
 #include "cli/arguments.h"
 
+#include "device/usageerror.h"
 #include "serial/openport.h"
 
 #include <QCommandLineParser>
@@ -50,26 +51,6 @@ std::optional<int> waitMsFrom(const QString &text) {
     return std::nullopt;
   // The timer counts whole milliseconds; a wait asked for is never shortened to none.
   return static_cast<int>(std::ceil(seconds * 1000));
-}
-
-// QCommandLineParser words its complaints in English only; the one most often met, an unknown
-// option, is said in both languages, the rest get a Chinese lead.
-QString parserProblem(const QCommandLineParser &parser, const QStringList &arguments) {
-  const QStringList unknown = parser.unknownOptionNames();
-  if (!unknown.isEmpty()) {
-    // Quoted as typed: "--bogus" (also for "--bogus=1"), "-x" (also inside "-xy").
-    const QString name = unknown.first();
-    QString typed = QLatin1Char('-') + name;
-    for (const QString &argument : arguments.mid(1)) {
-      const QString option = argument.section(QLatin1Char('='), 0, 0);
-      if (option == QLatin1String("--") + name || option == QLatin1Char('-') + name) {
-        typed = option;
-        break;
-      }
-    }
-    return QStringLiteral("未知选项 Unknown option: %1").arg(typed);
-  }
-  return QStringLiteral("命令行有误。%1").arg(parser.errorText());
 }
 
 } // namespace

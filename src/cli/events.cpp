@@ -11,10 +11,6 @@
 #include <QTextStream>
 #include <csignal>
 
-QString hexBytes(const QByteArray &bytes) {
-  return QString::fromLatin1(bytes.toHex(' ').toUpper());
-}
-
 EventWriter::EventWriter(QTextStream &out, QTextStream &err, bool json, bool hex)
     : out_(out), err_(err), json_(json), hex_(hex) {}
 

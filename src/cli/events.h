@@ -32,6 +32,3 @@ private:
   bool json_;
   bool hex_;
 };
-
-// Bytes as upper-case hex pairs separated by blanks, as the window shows stray bytes.
-QString hexBytes(const QByteArray &bytes);

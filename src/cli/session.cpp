@@ -9,12 +9,6 @@ QByteArray commandFrame(const Request &request) {
   case Command::Address:
     return addressFrame(request.argument);
   case Command::UserCode:
-    // The window's box takes no more than this, so neither does the command line.
-    if (request.argument.size() > userCodeMaxLength)
-      throw Failure(FailureNumber::InvalidArgument,
-                    QStringLiteral("用户码最多 %1 个字符，未发送。\n"
-                                   "The user code holds at most %1 characters; nothing was sent.")
-                        .arg(userCodeMaxLength));
     return userCodeFrame(request.argument);
   case Command::PowerOnLock:
     return powerOnLockFrame();

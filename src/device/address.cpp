@@ -19,9 +19,23 @@ int compareWithHalf(QStringView fraction) {
   return 0;
 }
 
+// An input method in full-width mode types digits, signs, the point and the blank as their
+// full-width forms; they are the same characters to the operator and are read as such.
+QString withHalfWidthForms(const QString &text) {
+  QString narrow = text;
+  for (QChar &c : narrow) {
+    if (c >= QChar(0xFF01) && c <= QChar(0xFF5E))
+      c = QChar(c.unicode() - 0xFF01 + 0x21);
+    else if (c == QChar(0x3000))
+      c = QLatin1Char(' ');
+  }
+  return narrow;
+}
+
 } // namespace
 
-quint8 addressFromText(const QString &text) {
+quint8 addressFromText(const QString &typed) {
+  const QString text = withHalfWidthForms(typed);
   // Anchored as a whole: "$" alone would also accept a number followed by a line feed.
   static const QRegularExpression number(QRegularExpression::anchoredPattern(
       QStringLiteral(R"([ \t]*([+-]?)0*(\d*)(?:\.(\d*))?[ \t]*)")));
@@ -30,11 +44,11 @@ quint8 addressFromText(const QString &text) {
   const bool hasDigit =
       std::any_of(text.begin(), text.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
   if (!match.hasMatch() || !hasDigit)
-    throw Failure(FailureNumber::TypeMismatch, QStringLiteral("“%1”").arg(text));
+    throw Failure(FailureNumber::TypeMismatch, QStringLiteral("“%1”").arg(typed));
 
   const QString whole = match.captured(2);
   if (whole.size() > 3)
-    throw Failure(FailureNumber::Overflow, QStringLiteral("“%1”").arg(text));
+    throw Failure(FailureNumber::Overflow, QStringLiteral("“%1”").arg(typed));
 
   uint magnitude = whole.isEmpty() ? 0 : whole.toUInt();
   const int half = compareWithHalf(match.capturedView(3));
@@ -43,6 +57,6 @@ quint8 addressFromText(const QString &text) {
 
   const bool negative = match.capturedView(1) == QLatin1String("-");
   if (magnitude > 255 || (negative && magnitude != 0))
-    throw Failure(FailureNumber::Overflow, QStringLiteral("“%1”").arg(text));
+    throw Failure(FailureNumber::Overflow, QStringLiteral("“%1”").arg(typed));
   return static_cast<quint8>(magnitude);
 }

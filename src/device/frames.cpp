@@ -85,6 +85,13 @@ QByteArray addressFrame(const QString &addressText) {
 }
 
 QByteArray userCodeFrame(const QString &code) {
+  // The window's box takes no more than this; a code set from elsewhere, or given on the
+  // command line, is refused rather than cut.
+  if (code.size() > userCodeMaxLength)
+    throw Failure(FailureNumber::InvalidArgument,
+                  QStringLiteral("用户码最多 %1 个字符，未发送。\n"
+                                 "The user code holds at most %1 characters; nothing was sent.")
+                      .arg(userCodeMaxLength));
   refuseControlCharacters(code);
   const auto bytes = toCodePage936(code);
   if (!bytes) {

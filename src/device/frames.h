@@ -12,9 +12,9 @@
 QByteArray addressFrame(const QString &addressText);
 
 // "*@-", the user code in code page 936 unchanged, CR. Raises InvalidArgument for a code
-// holding a control character (a pasted CR would end the frame early and start another
-// command) or a character that code page 936 cannot hold, and when the system has no code
-// page 936 converter at all.
+// longer than userCodeMaxLength, for a code holding a control character (a pasted CR would
+// end the frame early and start another command) or a character that code page 936 cannot
+// hold, and when the system has no code page 936 converter at all.
 QByteArray userCodeFrame(const QString &code);
 // The longest user code the device takes, in UTF-16 units as a text box counts them.
 inline constexpr qsizetype userCodeMaxLength = 32;

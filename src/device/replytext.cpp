@@ -27,8 +27,10 @@ std::optional<QString> readablePair(char lead, char trail) {
 QString visibleByte(uchar byte) {
   if (isControl(byte))
     return QString(QChar(byte == 0x7f ? deleteSymbol : char16_t(controlPictures + byte)));
-  return QStringLiteral("\\x") +
-         QString::number(byte, 16).rightJustified(2, QLatin1Char('0')).toUpper();
+  // Angle brackets from mathematics, which no code page 936 pair decodes to: the hex of a byte
+  // that cannot be drawn is never the same as text the device sent.
+  return QStringLiteral("⟨%1⟩").arg(
+      QString::number(byte, 16).rightJustified(2, QLatin1Char('0')).toUpper());
 }
 
 } // namespace
@@ -55,10 +57,14 @@ QString replyText(QByteArrayView block) {
   return text;
 }
 
+QString hexBytes(QByteArrayView bytes) {
+  return QString::fromLatin1(bytes.toByteArray().toHex(' ').toUpper());
+}
+
 namespace {
 
 QString strayHex(const LineEvent &stray) {
-  QString hex = QString::fromLatin1(stray.bytes.toHex(' ').toUpper());
+  QString hex = hexBytes(stray.bytes);
   if (stray.strayBytes > stray.bytes.size())
     hex += QStringLiteral(" …");
   return hex;
@@ -158,4 +164,18 @@ QString strayAtCloseText(const LineEvent &stray) {
                         "%2 with no reply after them were ignored when the port closed: %3")
       .arg(stray.strayBytes)
       .arg(strayBytesCount(stray.strayBytes), strayHex(stray));
+}
+
+QString closedWithWaitingText(qint64 replies, qint64 strayBytes) {
+  QString text = QStringLiteral("串口已关闭。The port is closed.");
+  if (replies > 0)
+    text += QStringLiteral("\n未显示的回复：%1 条。%2 not shown.")
+                .arg(replies)
+                .arg(replies == 1 ? QStringLiteral("1 reply")
+                                  : QStringLiteral("%1 replies").arg(replies));
+  if (strayBytes > 0)
+    text += QStringLiteral("\n未显示的杂散字节：%1 个。%2 not shown.")
+                .arg(strayBytes)
+                .arg(strayBytesCount(strayBytes));
+  return text;
 }

@@ -11,8 +11,12 @@ constexpr qsizetype replyBlockSize = 12;
 // - printable ASCII (0x20 to 0x7E) is itself;
 // - a lead and trail byte that form a code page 936 character become that character;
 // - a control byte (0x00 to 0x1F, 0x7F) becomes its Unicode control picture (0x00 is ␀);
-// - any other byte, such as a lone high byte, becomes \xNN in upper-case hex.
+// - any other byte, such as a lone high byte, becomes ⟨NN⟩ in upper-case hex, between the
+//   mathematical angle brackets U+27E8 and U+27E9, which no byte sent can produce.
 QString replyText(QByteArrayView block);
+
+// Bytes as upper-case hex pairs with a space between: "02 49 44".
+QString hexBytes(QByteArrayView bytes);
 
 struct LineEvent;
 
@@ -25,3 +29,7 @@ QString boxText(const QList<LineEvent> &events, qsizetype repliesStillWaiting,
 // What the box that tells of a closed port says of stray bytes that were still waiting for a
 // reply then.
 QString strayAtCloseText(const LineEvent &stray);
+
+// What the last box says once the operator has closed the port from a box of replies: the
+// replies and stray bytes that still waited are counted instead of shown box after box.
+QString closedWithWaitingText(qint64 replies, qint64 strayBytes);

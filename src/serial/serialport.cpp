@@ -4,6 +4,7 @@
 #include "serial/openfailure.h"
 #include "serial/systemline.h"
 
+#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QScopedValueRollback>
@@ -283,8 +284,7 @@ bool SerialPort::waitUntilSent() {
          stalledPolls < stalledMs / pollMs) {
     // Hands waiting frames and what Qt holds to the driver; its queue drains at line pace.
     sendWaitingFrames();
-    if (port_.bytesToWrite() == 0 || !port_.waitForBytesWritten(pollMs))
-      QThread::msleep(pollMs);
+    pollLine(pollMs);
     const qint64 now = OutBufferCount();
     stalledPolls = now < waiting ? 0 : stalledPolls + 1;
     waiting = now;
@@ -292,6 +292,21 @@ bool SerialPort::waitUntilSent() {
   if (port_.isOpen())
     hangUpWatch_.start(port_.handle());
   return waiting == 0;
+}
+
+void SerialPort::pollLine(int ms) {
+#ifdef Q_OS_WIN
+  // Qt learns of finished writes and reads on Windows from a notifier, child of the port, that
+  // posts itself a queued call; while one of Qt's waitFor functions runs it posts nothing, so a
+  // read that finishes during such a wait (a device's quick reply) would stay unannounced until
+  // the next write. Sleeping and then delivering the notifier's posted calls avoids that.
+  QThread::msleep(ms);
+  for (QObject *child : port_.children())
+    QCoreApplication::sendPostedEvents(child, QEvent::MetaCall);
+#else
+  if (port_.bytesToWrite() == 0 || !port_.waitForBytesWritten(ms))
+    QThread::msleep(ms);
+#endif
 }
 
 QByteArray SerialPort::Input() {

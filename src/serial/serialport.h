@@ -113,6 +113,8 @@ signals:
   void StrayDropped(const QByteArray &bytes);
 
 private:
+  // Waits about ms for the line, handing Qt's buffer on to the system as it takes it.
+  void pollLine(int ms);
   void sendWaitingFrames();
   qint64 bytesInDriver() const;
   qint64 framesInDriver() const;

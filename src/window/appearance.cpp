@@ -19,7 +19,10 @@ constexpr double textContrast = 4.5;
 constexpr double disabledContrast = 3.0;
 // Glyphs are antialiased: the darkest pixel of a thin stroke falls a little short of the
 // caption's colour, so the colour is chosen with this much to spare.
-constexpr double antialiasingAllowance = 1.1;
+constexpr double antialiasingAllowance = 1.2;
+// The lists' small digits have few pixels of full colour: measured on painted pixels, the
+// third darkest of "9600" reaches well under half the contrast its colour has.
+constexpr double smallTextAllowance = 3.0;
 
 double relativeLuminance(const QColor &colour) {
   const auto linear = [](double channel) {
@@ -162,13 +165,19 @@ QFont songFont(int pointSize, QFont::Weight weight) {
 QFont fixedPitchFont(int pointSize) { return faceFont(fixedFaces, pointSize, QFont::Normal); }
 
 QPalette readablePalette(QPalette theme, const QStyle &style) {
-  const std::pair<QPalette::ColorRole, QPalette::ColorRole> textOn[] = {
-      {QPalette::WindowText, QPalette::Window}, {QPalette::Text, QPalette::Base}};
-  for (const auto &[text, background] : textOn)
-    theme.setColor(QPalette::Disabled, text,
-                   readableDisabled(theme.color(QPalette::Disabled, text),
-                                    theme.color(QPalette::Disabled, background),
-                                    theme.color(QPalette::Active, text)));
+  theme.setColor(QPalette::Disabled, QPalette::WindowText,
+                 readableDisabled(theme.color(QPalette::Disabled, QPalette::WindowText),
+                                  theme.color(QPalette::Disabled, QPalette::Window),
+                                  theme.color(QPalette::Active, QPalette::WindowText)));
+  // Greyed boxes of text are the lists that show what is in force while the port is open: they
+  // are read, not merely recognised, so they keep the contrast of text, on the box's own
+  // background or the window's, whichever the style paints.
+  theme.setColor(QPalette::Disabled, QPalette::Text,
+                 readableDisabled(theme.color(QPalette::Disabled, QPalette::Text),
+                                  {theme.color(QPalette::Disabled, QPalette::Base),
+                                   theme.color(QPalette::Disabled, QPalette::Window)},
+                                  theme.color(QPalette::Active, QPalette::Text),
+                                  textContrast * smallTextAllowance));
   // A greyed caption is read against the face the style paints, which need not be the
   // palette's button colour (Fusion paints a lighter gradient).
   QList<QColor> faces = disabledButtonFaces(theme, style);

@@ -1,5 +1,8 @@
 #include "window/commandline.h"
 
+#include "device/usageerror.h"
+#include "serial/openport.h"
+
 #include <QApplication>
 #include <QCommandLineParser>
 
@@ -7,7 +10,7 @@ namespace {
 
 QString helpText() {
   return QStringLiteral(
-      "Usage: qelnor-setup [-h|--help] [--version]\n"
+      "Usage: qelnor-setup [-h|--help] [--version] [--com COMn=DEVICE]...\n"
       "经 RS-232 串口设置 QELNOR 彩屏的窗口程序。\n"
       "The window with which an operator sets a QELNOR colour screen over an RS-232 line:\n"
       "its communication address, its user code, its power-on password, its password reset.\n"
@@ -15,6 +18,11 @@ QString helpText() {
       "Options 选项:\n"
       "  -h, --help   显示本帮助。Show this help.\n"
       "  --version    显示版本。Show the version.\n"
+      "  --com COMn=DEVICE\n"
+      "               列表中的 COMn 使用该设备，例如 --com COM1=/dev/pts/3；可重复。\n"
+      "               COMn of the port list (n from 1 to 15) opens DEVICE, for a device the\n"
+      "               system does not list (a pseudo-terminal, a device server's port).\n"
+      "               May be given for several COM names.\n"
       "\n"
       "The options every Qt program understands apply as well, for example -platform.\n"
       "Any other argument is a usage error (exit status 2).\n"
@@ -34,10 +42,11 @@ struct Options {
   QCommandLineParser parser;
   QCommandLineOption help{QStringList{QStringLiteral("h"), QStringLiteral("help")}};
   QCommandLineOption version{QStringLiteral("version")};
+  QCommandLineOption com{QStringLiteral("com"), QString(), QStringLiteral("COMn=DEVICE")};
 
   Options() {
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    parser.addOptions({help, version});
+    parser.addOptions({help, version, com});
   }
 };
 
@@ -47,15 +56,7 @@ QString problemWith(const QCommandLineParser &parser, bool parsed) {
   if (parsed)
     return QStringLiteral("多余的参数 Unexpected argument: %1")
         .arg(parser.positionalArguments().first());
-  const QString name = parser.unknownOptionNames().value(0);
-  if (name.isEmpty())
-    return QStringLiteral("命令行有误。%1").arg(parser.errorText());
-  // Quoted as typed, "-name" or "--name".
-  QString typed = QLatin1Char('-') + name;
-  for (const QString &argument : QApplication::arguments().mid(1))
-    if (argument.section(QLatin1Char('='), 0, 0) == QLatin1String("--") + name)
-      typed = QLatin1String("--") + name;
-  return QStringLiteral("未知选项 Unknown option: %1").arg(typed);
+  return parserProblem(parser, QApplication::arguments());
 }
 
 } // namespace
@@ -75,11 +76,27 @@ std::optional<QString> answerBeforeTheWindow(int argc, char *argv[]) {
   return std::nullopt;
 }
 
-std::optional<QString> argumentsLeftOver() {
+WindowArguments windowArguments() {
   Options options;
   const bool parsed = options.parser.parse(QApplication::arguments());
-  if (parsed && options.parser.positionalArguments().isEmpty())
-    return std::nullopt;
-  return problemWith(options.parser, parsed) + QLatin1Char('\n') +
-         QStringLiteral("用法见 See: qelnor-setup --help");
+  WindowArguments arguments;
+  if (parsed && options.parser.positionalArguments().isEmpty()) {
+    for (const QString &value : options.parser.values(options.com)) {
+      const std::optional<int> number = comNumberFromName(value.section(QLatin1Char('='), 0, 0));
+      const QString device = value.section(QLatin1Char('='), 1);
+      if (!number || device.isEmpty() || arguments.comDevices.contains(*number)) {
+        arguments.problem =
+            QStringLiteral("--com 的值应为 COMn=设备，n 为 1–15，每个 COMn 一次。--com takes "
+                           "COMn=DEVICE, n from 1 to 15, each COMn once: “%1”")
+                .arg(value);
+        break;
+      }
+      arguments.comDevices.insert(*number, device);
+    }
+  } else {
+    arguments.problem = problemWith(options.parser, parsed);
+  }
+  if (arguments.problem)
+    *arguments.problem += QStringLiteral("\n用法见 See: qelnor-setup --help");
+  return arguments;
 }

@@ -2,7 +2,12 @@
 
 #include "window/startup.h"
 
-QValidator::State LengthLimit::validate(QString &input, int &) const {
+QValidator::State LengthLimit::validate(QString &input, int &position) const {
+  // A cell copied from a spreadsheet carries a line break the operator cannot see in the box;
+  // left there it would make the text no address, or a code the device cannot take.
+  while (input.endsWith(QLatin1Char('\n')) || input.endsWith(QLatin1Char('\r')))
+    input.chop(1);
+  position = int(qMin(qsizetype(position), input.size()));
   if (input.size() <= limit_)
     return Acceptable;
   refusedLength_ = input.size();
@@ -11,23 +16,18 @@ QValidator::State LengthLimit::validate(QString &input, int &) const {
 
 QString openPortFirstNote() { return QStringLiteral("请先打开串口。\nOpen the port first."); }
 
+// The notes are broken into short lines: the window is narrow, and a note stays inside it.
 QString addressRefusedNote() {
-  return QStringLiteral("通讯地址为 0–99，最多两位数字；这次输入未被接受。\n"
-                        "The address is 0 to 99, two digits at most; this input was not taken.");
+  return QStringLiteral("通讯地址为 0–99，最多两位数字；\n这次输入未被接受。\n"
+                        "The address is 0 to 99, two digits at most;\nthis input was not taken.");
 }
 
 QString userCodeRefusedNote(qsizetype limit, qsizetype refusedLength) {
-  return QStringLiteral("用户码最多 %1 个字符；这次输入会使它变为 %2 个字符，未被接受。\n"
-                        "The user code holds at most %1 characters; this input would have made "
+  return QStringLiteral("用户码最多 %1 个字符；这次输入会使它\n变为 %2 个字符，未被接受。\n"
+                        "The user code holds at most %1 characters;\nthis input would have made "
                         "it %2 and was not taken.")
       .arg(limit)
       .arg(refusedLength);
-}
-
-QString userCodeTooLongText(qsizetype limit) {
-  return QStringLiteral("用户码最多 %1 个字符，未发送。\n"
-                        "The user code holds at most %1 characters; nothing was sent.")
-      .arg(limit);
 }
 
 QString choicesNotUsed(const QString &port, const QString &rate, const QString &parity,

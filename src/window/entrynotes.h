@@ -11,6 +11,7 @@
 // The character limit of an entry box. The box's own limit would cut a longer paste, or an
 // emoji after the 31st character, to fit and say nothing; this refuses the whole edit
 // instead, leaves the text as it was and lets the box say so (QLineEdit::inputRejected).
+// Line breaks at the end of the text are dropped.
 class LengthLimit : public QValidator {
 public:
   LengthLimit(qsizetype limit, QObject *parent) : QValidator(parent), limit_(limit) {}
@@ -31,8 +32,6 @@ QString openPortFirstNote();
 QString addressRefusedNote();
 // The note at the user code box for an input that would have made the code refusedLength long.
 QString userCodeRefusedNote(qsizetype limit, qsizetype refusedLength);
-// Why a user code set from elsewhere, longer than limit, was not sent.
-QString userCodeTooLongText(qsizetype limit);
 
 // What the operator is told when a list text named no entry: which text, and what was opened
 // (or tried) in its place. Empty when every text was used.

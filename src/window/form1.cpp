@@ -8,6 +8,7 @@
 #include "window/appearance.h"
 #include "window/entrynotes.h"
 #include "window/messagebox.h"
+#include "window/portcombobox.h"
 #include "window/quitonsignal.h"
 #include "window/startup.h"
 
@@ -55,6 +56,8 @@ Form1::Form1(QWidget *parent)
   Q_UNUSED(windowIsAFrame);
   ui->setupUi(this);
   setFixedSize(size());
+  // A window that cannot grow offers no maximise button that would do nothing.
+  setWindowFlag(Qt::WindowMaximizeButtonHint, false);
   applyFonts();
   applyPalette();
   connectHandlers();
@@ -116,6 +119,13 @@ bool Form1::eventFilter(QObject *watched, QEvent *event) {
     if (key->isAutoRepeat() && (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter))
       return true;
   }
+  if (event->type() == QEvent::Wheel ||
+      (event->type() == QEvent::KeyPress &&
+       QList{Qt::Key_Up, Qt::Key_Down, Qt::Key_PageUp, Qt::Key_PageDown}.contains(
+           static_cast<QKeyEvent *>(event)->key())))
+    for (QComboBox *list : {static_cast<QComboBox *>(ui->Combo1), ui->Combo2, ui->Combo3})
+      if (watched == list || watched == list->lineEdit())
+        List_KeyDown(list);
   if (watched == qApp && event->type() == QEvent::ApplicationPaletteChange && !applyingPalette_)
     applyPalette();
   return QWidget::eventFilter(watched, event);
@@ -129,8 +139,11 @@ void Form1::closeEvent(QCloseEvent *event) {
 void Form1::Form_Load() {
   // An editable box would otherwise complete "com3" to "COM3" and keep typed texts as new
   // items; the texts are matched exactly and the lists are fixed.
-  for (QComboBox *box : {static_cast<QComboBox *>(ui->Combo1), ui->Combo2, ui->Combo3})
+  for (QComboBox *box : {static_cast<QComboBox *>(ui->Combo1), ui->Combo2, ui->Combo3}) {
     box->setCompleter(nullptr);
+    // The field inside the list is what a screen reader lands on; it bears the list's name.
+    box->lineEdit()->setAccessibleName(box->accessibleName());
+  }
   fill(ui->Combo1, portItems());
   fill(ui->Combo2, rateItems());
   fill(ui->Combo3, parityItems());
@@ -212,6 +225,8 @@ void Form1::Command6_Click() {
     return choicesNotUsed(port, rate, parity, choicesInForce(comm_->CommPort(), comm_->Settings()),
                           opened);
   };
+  comm_->setGivenDevice(
+      comDevicesGiven_.value(comNumberFromName(port).value_or(comm_->CommPort())));
   try {
     OpenPort(*comm_, port, rate, parity);
   } catch (const Failure &failure) {
@@ -232,14 +247,7 @@ void Form1::Command3_Click() {
 }
 
 void Form1::Command1_Click() {
-  guarded([this] {
-    // The box refuses a longer code as it is typed or pasted; one set from elsewhere is refused
-    // here, as the command line refuses it, rather than cut.
-    const QString code = ui->Text2->text();
-    if (code.size() > userCodeMaxLength)
-      throw Failure(FailureNumber::InvalidArgument, userCodeTooLongText(userCodeMaxLength));
-    comm_->Output(userCodeFrame(code));
-  });
+  guarded([this] { comm_->Output(userCodeFrame(ui->Text2->text())); });
 }
 
 void Form1::Command4_Click() {
@@ -255,8 +263,16 @@ void Form1::Command2_Click() {
     showBox(message);
 }
 
+// The lists start with no item current, so an arrow key or the wheel would move from before
+// the first item: Down in a list showing 2400 would show 1200. They move from the item shown.
+void Form1::List_KeyDown(QComboBox *list) {
+  if (const int shown = list->findText(list->currentText(), Qt::MatchExactly);
+      list->currentIndex() < 0 && shown >= 0)
+    list->setCurrentIndex(shown);
+}
+
 void Form1::Combo1_DropDown() {
-  const QStringList tips = deviceTips(comm_->comDevices(ui->Combo1->count()));
+  const QStringList tips = deviceTips(comDevices(ui->Combo1->count()));
   for (int i = 0; i < tips.size(); ++i)
     ui->Combo1->setItemData(i, tips[i], Qt::ToolTipRole);
 }
@@ -274,7 +290,7 @@ void Form1::Combo1_Highlighted(int index) {
 // The closed list names the device behind the port it would open, looked up now.
 void Form1::Combo1_ToolTip(const QPoint &globalPosition) {
   const int comNumber = comNumberFromName(ui->Combo1->currentText()).value_or(comm_->CommPort());
-  const QStringList tips = deviceTips(comm_->comDevices(highestComNumber));
+  const QStringList tips = deviceTips(comDevices(highestComNumber));
   QToolTip::showText(globalPosition,
                      QStringLiteral("COM%1: %2").arg(comNumber).arg(tips.value(comNumber - 1)),
                      ui->Combo1);
@@ -284,6 +300,7 @@ void Form1::MSComm1_OnComm() {
   if (comm_->CommEvent() != SerialPort::comEvReceive)
     return;
   replies_.push(comm_->Input());
+  arrivedDuringBox_ |= boxOpen_;
   // Stray bytes before it are told with it.
   strayWait_.stop();
   scheduleWaitingMessages();
@@ -291,6 +308,7 @@ void Form1::MSComm1_OnComm() {
 
 void Form1::MSComm1_StrayDropped(const QByteArray &bytes) {
   replies_.pushStray(bytes);
+  arrivedDuringBox_ |= boxOpen_;
   // Counted from the first stray bytes of a run, so that noise that never stops is still told.
   if (!strayWait_.isActive())
     strayWait_.start();
@@ -311,6 +329,25 @@ void Form1::MSComm1_Failed(const Failure &failure) {
   scheduleWaitingMessages();
 }
 
+// Chosen in a box of replies that followed another: the port closes as it does when the window
+// closes, and what still waits is counted in one last box rather than shown box after box.
+void Form1::ClosePort_Click() {
+  strayWait_.stop();
+  Form_Unload();
+  setPortOpenedControls(false);
+  qint64 replies = 0;
+  qint64 strayBytes = 0;
+  if (const std::optional<LineEvent> stray = replies_.lineClosed())
+    strayBytes += stray->strayBytes;
+  while (replies_.hasWaiting()) {
+    for (const LineEvent &event : replies_.take(boxLineLimit)) {
+      replies += event.kind == LineEvent::Kind::Reply ? 1 : event.replies;
+      strayBytes += event.strayBytes;
+    }
+  }
+  showBox(closedWithWaitingText(replies, strayBytes));
+}
+
 // While the port is open the lists show what is in force and cannot be changed, since nothing
 // would apply a change to the open port.
 void Form1::setPortOpenedControls(bool opened) {
@@ -327,11 +364,20 @@ void Form1::setPortOpenedControls(bool opened) {
     command->setEnabled(opened);
 }
 
-void Form1::showBox(const QString &text) {
+QList<ComDevice> Form1::comDevices(int count) const {
+  return withDevicesGiven(comm_->comDevices(count), comDevicesGiven_);
+}
+
+bool Form1::showBox(const QString &text, bool offerClose) {
   boxOpen_ = true;
-  showMessageBox(this, text);
+  bool close = false;
+  if (offerClose)
+    close = showMessageBoxOfferingClose(this, text);
+  else
+    showMessageBox(this, text);
   boxOpen_ = false;
   scheduleWaitingMessages();
+  return close;
 }
 
 // Boxes are never opened inside the serial notification: a modal loop there would hold back
@@ -347,9 +393,13 @@ void Form1::showReplies(const QList<LineEvent> &events) {
   for (const LineEvent &event : events)
     if (event.kind == LineEvent::Kind::Reply)
       ui->Label5->setText(replyText(event.bytes));
-  showBox(boxText(events, replies_.repliesWaiting(),
-                  (replies_.linesThroughLastCounted() + boxLineLimit - 1) / boxLineLimit,
-                  replies_.strayLinesWaiting()));
+  const QString text =
+      boxText(events, replies_.repliesWaiting(),
+              (replies_.linesThroughLastCounted() + boxLineLimit - 1) / boxLineLimit,
+              replies_.strayLinesWaiting());
+  const bool followsABox = std::exchange(arrivedDuringBox_, false);
+  if (showBox(text, followsABox && comm_->PortOpen()))
+    ClosePort_Click();
 }
 
 void Form1::showWaitingMessages() {

@@ -2,7 +2,9 @@
 
 #include "device/backlog.h"
 #include "device/failure.h"
+#include "serial/devicemap.h"
 
+#include <QMap>
 #include <QTimer>
 #include <QWidget>
 #include <memory>
@@ -12,6 +14,7 @@ namespace Ui {
 class Form1;
 }
 class SerialPort;
+class QComboBox;
 class QLineEdit;
 class QPushButton;
 
@@ -25,6 +28,8 @@ public:
   ~Form1() override;
 
   SerialPort &MSComm1() { return *comm_; }
+  // Devices the COM entries stand for in place of the system's (the command line's --com).
+  void setComDevices(const QMap<int, QString> &devices) { comDevicesGiven_ = devices; }
 
   // How long stray bytes wait for a reply to be told with before they are told alone.
   static constexpr int strayAloneMs = 1000;
@@ -51,6 +56,7 @@ private:
   void Command4_Click();
   void Command5_Click();
   void Command2_Click();
+  void List_KeyDown(QComboBox *list);
   void Combo1_DropDown();
   void Combo1_Highlighted(int index);
   void Combo1_ToolTip(const QPoint &globalPosition);
@@ -58,19 +64,23 @@ private:
   void MSComm1_StrayDropped(const QByteArray &bytes);
   void MSComm1_StrayUnanswered();
   void MSComm1_Failed(const Failure &failure);
+  void ClosePort_Click();
 
   // Runs a handler's work; a Failure it raises is reported and ends only that work.
   template <typename Work> void guarded(Work work);
   void limitEntry(QLineEdit *box);
   void pressIfEnabled(QPushButton *button, QLineEdit *from);
   void setPortOpenedControls(bool opened);
-  void showBox(const QString &text);
+  // Returns whether the operator closed the port from the box (offered when offerClose).
+  bool showBox(const QString &text, bool offerClose = false);
   void scheduleWaitingMessages();
   void showReplies(const QList<LineEvent> &events);
   void showWaitingMessages();
+  QList<ComDevice> comDevices(int count) const;
 
   std::unique_ptr<Ui::Form1> ui;
   SerialPort *comm_;
+  QMap<int, QString> comDevicesGiven_;
   // Replies, stray bytes and a line fault that arrive while a box is open wait here and are
   // shown in order, once the operator has dismissed the box before: the replies waiting then
   // share one box, the fault comes after them.
@@ -80,6 +90,8 @@ private:
   // Stray bytes that no reply followed within strayAloneMs get a line of their own.
   QTimer strayWait_;
   bool boxOpen_ = false;
+  // Something came from the line while a box was open: the next box of replies follows another.
+  bool arrivedDuringBox_ = false;
   bool applyingPalette_ = false;
   bool showScheduled_ = false;
 };

@@ -1,12 +1,15 @@
 #include "window/messagebox.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QClipboard>
 #include <QGridLayout>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QShortcut>
 #include <QToolTip>
+#include <limits>
 
 QString applicationTitle() { return QStringLiteral("QELNOR彩屏设置软件"); }
 
@@ -18,9 +21,12 @@ int boxWidthForTitle(const QString &title) {
   return QFontMetrics(bold).horizontalAdvance(title) + decorations;
 }
 
+namespace {
+
 // A reply or an error number is often wanted elsewhere (a report, a support call): the text can
 // be selected with the mouse, and Ctrl+C copies the selection, or the whole text without one.
-void showMessageBox(QWidget *parent, const QString &text) {
+// Returns whether the operator chose the extra button, when there is one.
+bool execBox(QWidget *parent, const QString &text, const QString &extraButton) {
   QMessageBox box(QMessageBox::NoIcon, applicationTitle(), text, QMessageBox::Ok, parent);
   box.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
   // A short reply would make a box narrower than its title: the box sizes itself from its
@@ -34,10 +40,69 @@ void showMessageBox(QWidget *parent, const QString &text) {
     QGuiApplication::clipboard()->setText(label && label->hasSelectedText() ? label->selectedText()
                                                                             : box.text());
   });
+  // Enter and Escape stay with OK, so that a key held down never chooses the extra button.
+  QPushButton *extra = nullptr;
+  if (!extraButton.isEmpty()) {
+    extra = box.addButton(extraButton, QMessageBox::ActionRole);
+    extra->setObjectName(QStringLiteral("extraButton"));
+    box.setDefaultButton(QMessageBox::Ok);
+    box.setEscapeButton(QMessageBox::Ok);
+  }
   box.exec();
+  return extra && box.clickedButton() == extra;
 }
 
+} // namespace
+
+void showMessageBox(QWidget *parent, const QString &text) { execBox(parent, text, QString()); }
+
+bool showMessageBoxOfferingClose(QWidget *parent, const QString &text) {
+  return execBox(parent, text, QStringLiteral("关闭串口 Close the port"));
+}
+
+QPoint notePlace(const QWidget &at, QSize note) {
+  const QWidget *window = at.window();
+  const QRect control(at.mapTo(window, QPoint(0, 0)), at.size());
+  QList<QRect> captions;
+  for (const QWidget *child : window->findChildren<QWidget *>()) {
+    if (child != &at && child->isVisible() &&
+        (qobject_cast<const QLabel *>(child) || qobject_cast<const QAbstractButton *>(child)))
+      captions.append(QRect(child->mapTo(window, QPoint(0, 0)), child->size()));
+  }
+  // Every place inside the window, scored by the captions it would cover and, after that, by
+  // its distance from the control, so that of equally good places the nearest is taken.
+  QPoint best = control.bottomLeft();
+  qint64 bestCost = std::numeric_limits<qint64>::max();
+  for (int y = 0; y + note.height() <= window->height(); ++y) {
+    for (int x = 0; x + note.width() <= window->width(); x += 2) {
+      const QRect place(QPoint(x, y), note);
+      if (place.intersects(control))
+        continue;
+      qint64 covered = 0;
+      for (const QRect &caption : captions) {
+        const QRect both = place.intersected(caption);
+        covered += qint64(both.width()) * both.height();
+      }
+      const qint64 cost =
+          covered * 1'000'000 + (place.topLeft() - control.bottomLeft()).manhattanLength();
+      if (cost < bestCost) {
+        bestCost = cost;
+        best = place.topLeft();
+      }
+    }
+  }
+  return best;
+}
+
+// A tooltip shown where the mouse would put it is placed by the system; the note is moved to
+// its place in the window once its size is known.
 void showNote(QWidget *at, const QString &text) {
   QApplication::beep();
   QToolTip::showText(at->mapToGlobal(QPoint(0, at->height())), text, at, QRect(), noteShownMs);
+  for (QWidget *tip : QApplication::topLevelWidgets()) {
+    if (tip->inherits("QTipLabel") && tip->isVisible()) {
+      tip->adjustSize();
+      tip->move(at->window()->mapToGlobal(notePlace(*at, tip->size())));
+    }
+  }
 }

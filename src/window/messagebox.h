@@ -2,6 +2,8 @@
 
 #include "device/failure.h"
 
+#include <QPoint>
+#include <QSize>
 #include <QString>
 
 class QWidget;
@@ -11,6 +13,10 @@ QString applicationTitle();
 // Every box of the program: modal, the application title, the text, one OK button, no icon.
 // Returns when the operator has dismissed it.
 void showMessageBox(QWidget *parent, const QString &text);
+// The same with a second button that closes the port, for a box of replies that came while an
+// earlier box was open: a device that never stops sending would otherwise bring box after box
+// for good. Returns whether the operator chose it.
+bool showMessageBoxOfferingClose(QWidget *parent, const QString &text);
 
 // The width a box needs so that a window manager's title bar shows the whole title beside its
 // icon and buttons: Qt allows the title 50 pixels more, which a bold title font and three
@@ -18,8 +24,11 @@ void showMessageBox(QWidget *parent, const QString &text);
 int boxWidthForTitle(const QString &title);
 
 // A short note at a control, where the operator is looking while typing, with a beep: for an
-// input the control did not take. Not modal; it goes when the operator moves on.
+// input the control did not take. Not modal; it goes when the operator moves on. It stays
+// inside the window, off the control, over as few captions as it can.
 void showNote(QWidget *at, const QString &text);
+// Where, in at's window, a note of that size goes.
+QPoint notePlace(const QWidget &at, QSize note);
 
 // How long a note stays up when the operator does nothing.
 inline constexpr int noteShownMs = 8000;

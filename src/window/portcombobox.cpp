@@ -33,3 +33,10 @@ QStringList deviceTips(const QList<ComDevice> &devices) {
   }
   return tips;
 }
+
+QList<ComDevice> withDevicesGiven(QList<ComDevice> devices, const QMap<int, QString> &given) {
+  for (auto com = given.begin(); com != given.end(); ++com)
+    if (com.key() >= 1 && com.key() <= devices.size())
+      devices[com.key() - 1] = {com.value(), QStringLiteral("--com"), true};
+  return devices;
+}

@@ -19,7 +19,7 @@ QStringList parityItems() {
 }
 
 QStringList aboutMessages() {
-  return {
-      QStringLiteral("QELNOR 彩屏系列专用设置软件"),
-      QStringLiteral("版权所有 © QELNOR 保留所有权利。Copyright © QELNOR. All rights reserved.")};
+  return {QStringLiteral("QELNOR 彩屏系列专用设置软件"),
+          QStringLiteral("版权所有 © QELNOR，依 MIT 许可证发布。Copyright © QELNOR. Released under "
+                         "the MIT licence.")};
 }

@@ -43,6 +43,8 @@ void TestAddress::acceptedAddressesAndTheirFrames_data() {
   row("half with trailing zeros", "3.500", 4, "49 44 30 34 0D");
   row("just below half", "98.49999", 98, "49 44 39 38 0D");
   row("trailing point", "12.", 12, "49 44 31 32 0D");
+  row("full-width digits", "４２", 42, "49 44 34 32 0D");
+  row("full-width blanks, sign and point", "\u3000＋２．５\u3000", 2, "49 44 30 32 0D");
 }
 
 void TestAddress::acceptedAddressesAndTheirFrames() {
@@ -76,8 +78,8 @@ void TestAddress::addressesAboveTwoDigitsHaveNoFrame() {
 void TestAddress::refusedAddresses_data() {
   QTest::addColumn<QString>("text");
   QTest::addColumn<int>("number");
-  for (const char *text :
-       {"", " ", "\t", "ab", ".", "-", "+", "1e", "1e2", "0x10", "1 2", "1,5", "--1", "５", "5\n"})
+  for (const char *text : {"", " ", "\t", "ab", ".", "-", "+", "1e", "1e2", "0x10", "1 2", "1,5",
+                           "--1", "５ａ", "5\n"})
     QTest::newRow(qPrintable(QStringLiteral("type mismatch “%1”").arg(text)))
         << QString::fromUtf8(text) << 13;
   for (const char *text : {"-1", "-0.51", "256", "255.5", "1000", "0001000", "4294967296"})

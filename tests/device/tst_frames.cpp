@@ -67,6 +67,7 @@ void TestFrames::refusedUserCodes_data() {
   row("latin y with diaeresis", "ÿ", {"ÿ", "U+00FF"});
   row("lone high surrogate", QString(QChar(0xD83D)) + "1", {"U+D83D"});
   row("lone low surrogate", "1" + QString(QChar(0xDE00)), {"U+DE00"});
+  row("33 characters", QString(33, QLatin1Char('1')), {"at most 32 characters"});
 }
 
 void TestFrames::refusedUserCodes() {

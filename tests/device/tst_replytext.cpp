@@ -13,6 +13,7 @@ private slots:
   void strayBytesNoReplyFollowed();
   void dropNoticeSaysWhatWasDropped();
   void moreRepliesNameTheBoxesTheyFill();
+  void closingCountsWhatWaited();
 };
 
 void TestReplyText::shownText_data() {
@@ -29,13 +30,20 @@ void TestReplyText::shownText_data() {
   row("lone high byte",
       "x\xFF"
       "AB",
-      "\\xFFAB");
-  row("lead byte with invalid trail", "x\xD6 1", "\\xD6 1");
+      "⟨FF⟩AB");
+  row("lead byte with invalid trail", "x\xD6 1", "⟨D6⟩ 1");
   row("GBK pair", "x\xD6\xD0\xCE\xC4!", "中文!");
-  row("user-defined GBK pair", "x\xAA\xA1", "\\xAA\\xA1");
-  row("lead at byte 11, trail at byte 12", "xABCDEFGHIJ\xD6\xD0", "ABCDEFGHIJ\\xD6");
-  row("lead as last byte of short block", "xA\xD6", "A\\xD6");
+  row("user-defined GBK pair", "x\xAA\xA1", "⟨AA⟩⟨A1⟩");
+  row("lead at byte 11, trail at byte 12", "xABCDEFGHIJ\xD6\xD0", "ABCDEFGHIJ⟨D6⟩");
+  row("lead as last byte of short block", "xA\xD6", "A⟨D6⟩");
   row("short block", "xAB", "AB");
+  // A lead byte takes the letter after it as its trail: one character, not a byte and a letter.
+  row("lead byte and a letter",
+      "x\xB0"
+      "A1",
+      "癆1");
+  // The hex of a byte that cannot be drawn differs from the same four characters sent as text.
+  row("backslash x sent as text", "x\\x80\x80", "\\x80⟨80⟩");
   row("one byte", "x", "");
   row("empty", "", "");
 }
@@ -177,6 +185,22 @@ void TestReplyText::moreRepliesNameTheBoxesTheyFill() {
   QCOMPARE(boxText({}, 0, 1, 1),
            QStringLiteral("… 还有 1 行杂散字节，见下一个框。1 more line of stray bytes follows in "
                           "the next box."));
+}
+
+// Closed by the operator from a box: what still waited is counted, never "0 replies".
+void TestReplyText::closingCountsWhatWaited() {
+  QCOMPARE(closedWithWaitingText(0, 0), QStringLiteral("串口已关闭。The port is closed."));
+  QCOMPARE(
+      closedWithWaitingText(1, 1),
+      QStringLiteral("串口已关闭。The port is closed.\n未显示的回复：1 条。1 reply not shown.\n"
+                     "未显示的杂散字节：1 个。1 stray byte not shown."));
+  QCOMPARE(closedWithWaitingText(48, 0),
+           QStringLiteral("串口已关闭。The port is closed.\n未显示的回复：48 条。48 replies not "
+                          "shown."));
+  QCOMPARE(hexBytes(QByteArray("\x02\xff\x00"
+                               "a",
+                               4)),
+           QStringLiteral("02 FF 00 61"));
 }
 
 QTEST_GUILESS_MAIN(TestReplyText)

@@ -19,8 +19,11 @@ void BoxOperator::dismissOpenBox() {
   for (QWidget *w : QApplication::topLevelWidgets())
     visibleBoxes += qobject_cast<QMessageBox *>(w) && w->isVisible();
   twoAtOnce |= visibleBoxes > 1;
-  iconSeen |= box->icon() != QMessageBox::NoIcon || box->buttons().size() != 1;
+  auto *closePort = box->findChild<QPushButton *>(QStringLiteral("extraButton"));
+  closeOffers += closePort != nullptr;
+  iconSeen |=
+      box->icon() != QMessageBox::NoIcon || box->buttons().size() != 1 + (closePort != nullptr);
   untitled |= box->windowTitle() != applicationTitle();
   texts.append(box->text());
-  box->button(QMessageBox::Ok)->click();
+  (closePort && closePortWhenOffered ? closePort : box->button(QMessageBox::Ok))->click();
 }

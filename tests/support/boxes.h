@@ -16,6 +16,9 @@ public:
   bool twoAtOnce = false;
   bool iconSeen = false;
   bool untitled = false;
+  // Boxes that offered to close the port; the operator takes the offer when told to.
+  int closeOffers = 0;
+  bool closePortWhenOffered = false;
 
 private:
   void dismissOpenBox();

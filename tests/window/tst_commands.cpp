@@ -4,8 +4,10 @@
 #include "window/form1.h"
 #include "window/portcombobox.h"
 
+#include <QAbstractButton>
 #include <QClipboard>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QToolTip>
@@ -38,6 +40,24 @@ QString takeNote() {
   QToolTip::hideText();
   (void)QTest::qWaitFor([] { return !QToolTip::isVisible(); });
   return text;
+}
+
+// What is wrong with where the note at a control is: outside the window, or over the control.
+// Empty when nothing is.
+QString notePlacementFaults(QWidget *at) {
+  QWidget *tip = nullptr;
+  for (QWidget *w : QApplication::topLevelWidgets())
+    if (w->inherits("QTipLabel") && w->isVisible())
+      tip = w;
+  if (!tip)
+    return QStringLiteral("no note");
+  const QRect note = tip->frameGeometry();
+  QStringList faults;
+  if (!QRect(at->window()->mapToGlobal(QPoint(0, 0)), at->window()->size()).contains(note))
+    faults.append(QStringLiteral("outside the window"));
+  if (note.intersects(QRect(at->mapToGlobal(QPoint(0, 0)), at->size())))
+    faults.append(QStringLiteral("over ") + at->objectName());
+  return faults.join(QStringLiteral(", "));
 }
 
 // The window with a pseudo-terminal behind COM3 (and, for the stored default, COM1).
@@ -213,6 +233,21 @@ void TestCommands::portListNamesTheDevicesWhenOpened() {
   QVERIFY(ports->itemData(1, Qt::ToolTipRole).toString().contains(QLatin1String("no device")));
   ports->hidePopup();
   QVERIFY(deviceTips({{}, {}}).at(1).contains(QLatin1String("No serial device found")));
+
+  // A device the system does not list, given for COM5 on the command line: named in its
+  // tooltip and opened through it.
+  PseudoTerminal unlisted;
+  bench.form.setComDevices({{5, unlisted.path()}});
+  ports->showPopup();
+  QCOMPARE(ports->itemData(4, Qt::ToolTipRole).toString(), unlisted.path() + " — --com");
+  QCOMPARE(ports->itemData(2, Qt::ToolTipRole).toString(), bench.device.path());
+  ports->hidePopup();
+  bench.choose(QStringLiteral("COM5"), QStringLiteral("9600"), QStringLiteral("None"));
+  bench.click("Command6");
+  QVERIFY(bench.form.MSComm1().PortOpen());
+  bench.click("Command5");
+  QCOMPARE(unlisted.read(), QByteArray("*2-IniP\r"));
+  QVERIFY(bench.boxes.texts.isEmpty());
 }
 
 void TestCommands::addressFrames_data() {
@@ -298,6 +333,7 @@ void TestCommands::everyWayIntoTheAddressBoxTypesTheAddress() {
   QTest::keyClicks(address, QStringLiteral("42"));
   QCOMPARE(address->text(), QStringLiteral("42"));
   QTest::keyClick(address, Qt::Key_Return);
+  QCOMPARE(notePlacementFaults(address), QString());
   QVERIFY(takeNote().contains(QLatin1String("Open the port first")));
 
   // Opened from the keyboard: the open button greys and hands the focus on to the box.
@@ -332,6 +368,7 @@ void TestCommands::everyWayIntoTheAddressBoxTypesTheAddress() {
   // A third digit is refused, with a note where the operator looks; the box keeps its address.
   QTest::keyClick(address, Qt::Key_0);
   QCOMPARE(address->text(), QStringLiteral("61"));
+  QCOMPARE(notePlacementFaults(address), QString());
   QVERIFY2(takeNote().contains(QLatin1String("The address is 0 to 99")), "no note");
   // So is a paste of three digits, whole: "100" never becomes 10.
   address->selectAll();
@@ -343,6 +380,13 @@ void TestCommands::everyWayIntoTheAddressBoxTypesTheAddress() {
   QTest::keyClick(address, Qt::Key_V, Qt::ControlModifier);
   QCOMPARE(address->text(), QStringLiteral("7"));
   QCOMPARE(takeNote(), QString());
+  // A spreadsheet cell's line break, which the box could not show, is not kept.
+  address->selectAll();
+  QGuiApplication::clipboard()->setText(QStringLiteral("3\r\n"));
+  QTest::keyClick(address, Qt::Key_V, Qt::ControlModifier);
+  QCOMPARE(address->text(), QStringLiteral("3"));
+  bench.click("Command3");
+  QCOMPARE(bench.device.read(), QByteArray("ID03\r"));
   QVERIFY(bench.boxes.texts.isEmpty());
 }
 
@@ -362,6 +406,7 @@ void TestCommands::userCodeBoxRefusesWholeWithANote() {
 
   paste(QString(40, QLatin1Char('x')));
   QCOMPARE(code->text(), QString());
+  QCOMPARE(notePlacementFaults(code), QString());
   QVERIFY2(takeNote().contains(QLatin1String("at most 32 characters")), "no note");
 
   paste(QString(31, QLatin1Char('a')));
@@ -478,7 +523,7 @@ void TestCommands::refusedInputsWriteNothing_data() {
                             << "6";
   QTest::newRow("pasted command") << QByteArray("Text2")
                                   << QStringLiteral("12\r@Power on lock enable") << "U+000D";
-  QTest::newRow("line feed") << QByteArray("Text2") << "\n"
+  QTest::newRow("line feed") << QByteArray("Text2") << "1\n2"
                              << "a line break (U+000A)";
   QTest::newRow("tab") << QByteArray("Text2") << "1\t2"
                        << "a tab (U+0009)";

@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QtTest>
 #include <atomic>
+#include <termios.h>
 #include <thread>
 
 namespace {
@@ -53,6 +54,7 @@ private slots:
   void fullBacklogSaysWhatItDropped();
   void floodKeepsMemoryBoundedAndCountsDrops();
   void lostDeviceGivesOneBoxAndTheOpenButtonBack();
+  void boxesThatFollowOneAnotherOfferToCloseThePort();
 
 private:
   void openOn(PseudoTerminal &device);
@@ -205,7 +207,7 @@ void TestReplies::unprintableBytesStayVisible() {
                            "ZQ\xb0",
                            12));
   QTRY_COMPARE(boxes->texts.size(), 1);
-  QCOMPARE(boxes->texts.at(0), QStringLiteral("A␀B␁␡\\xFF中ZQ\\xB0"));
+  QCOMPARE(boxes->texts.at(0), QStringLiteral("A␀B␁␡⟨FF⟩中ZQ⟨B0⟩"));
 }
 
 void TestReplies::hundredRepliesAtOnceTakeAFewBoxes() {
@@ -357,6 +359,27 @@ void TestReplies::lostDeviceGivesOneBoxAndTheOpenButtonBack() {
   replacement.write("ABCDEFGHIJKL");
   QTRY_COMPARE(boxes->texts.size(), 3);
   QCOMPARE(boxes->texts.at(2), QStringLiteral("BCDEFGHIJKL"));
+}
+
+// A device that never stops sending (the wrong port, the wrong rate): the first box offers
+// nothing more, the next one, of replies that came meanwhile, offers to close the port. Taking
+// it ends the boxes with one that counts what still waited.
+void TestReplies::boxesThatFollowOneAnotherOfferToCloseThePort() {
+  boxes->closePortWhenOffered = true;
+  int sent = 0;
+  QTimer stream;
+  connect(&stream, &QTimer::timeout, this, [&] {
+    // Bounded, so that a window that offers no way out fails here instead of hanging.
+    if (form->MSComm1().PortOpen() && sent < 2000)
+      device->write(numberedReply(sent++));
+  });
+  stream.start(1);
+  QTRY_VERIFY(!form->MSComm1().PortOpen());
+  QTRY_VERIFY(boxes->texts.last().startsWith(QStringLiteral("串口已关闭。The port is closed.")));
+  QCOMPARE(boxes->closeOffers, 1);
+  QVERIFY(boxes->texts.size() >= 3);
+  QVERIFY(!boxes->iconSeen && !boxes->twoAtOnce);
+  QVERIFY(control("Command6")->isEnabled());
 }
 
 QTEST_MAIN(TestReplies)
