@@ -15,6 +15,22 @@ namespace {
 constexpr int typeMismatch = 13;
 constexpr int overflow = 6;
 
+// Operators are told that an input method's full-width digits, signs, point and blank count as
+// the characters they look like.
+QString asTyped(QStringView text) {
+  QString narrow;
+  for (QChar c : text) {
+    if (c >= u'\uFF10' && c <= u'\uFF19')
+      c = QChar(u'0' + (c.unicode() - 0xFF10));
+    else if (c == u'\uFF0B' || c == u'\uFF0D' || c == u'\uFF0E')
+      c = QChar(c.unicode() - 0xFF0B + u'+');
+    else if (c == u'\u3000')
+      c = u' ';
+    narrow.append(c);
+  }
+  return narrow;
+}
+
 bool isBlank(QChar c) { return c == u' ' || c == u'\t'; }
 
 bool isAsciiDigit(QChar c) { return c >= u'0' && c <= u'9'; }
@@ -32,7 +48,9 @@ struct Reading {
   int failure = 0; // 0 when the text is accepted
 };
 
-Reading referenceAddress(QStringView text) {
+Reading referenceAddress(QStringView typed) {
+  const QString narrow = asTyped(typed);
+  QStringView text = narrow;
   const Reading mismatch{-1, typeMismatch};
   const Reading tooLarge{-1, overflow};
 

@@ -21,8 +21,9 @@ int upperHexValue(QChar c) {
   return -1;
 }
 
-// Whether some reading of text gives exactly bytes. "\xNN" stands for one byte, but a device
-// may also send a backslash, an x and two hex digits itself, so both readings are tried.
+// Whether some reading of text gives exactly bytes. "⟨NN⟩" stands for one byte that cannot be
+// drawn; no byte a device sends is shown as those brackets, but both readings are tried all the
+// same.
 bool readsBack(QStringView text, QByteArrayView bytes) {
   if (text.isEmpty())
     return bytes.isEmpty();
@@ -31,9 +32,9 @@ bool readsBack(QStringView text, QByteArrayView bytes) {
   const QChar c = text.front();
   const auto first = static_cast<uchar>(bytes.front());
 
-  if (c == u'\\' && text.size() >= 4 && text[1] == u'x') {
-    const int high = upperHexValue(text[2]);
-    const int low = upperHexValue(text[3]);
+  if (c == u'\u27E8' && text.size() >= 4 && text[3] == u'\u27E9') {
+    const int high = upperHexValue(text[1]);
+    const int low = upperHexValue(text[2]);
     if (high >= 0 && low >= 0 && first == high * 16 + low &&
         readsBack(text.sliced(4), bytes.sliced(1)))
       return true;

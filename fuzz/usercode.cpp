@@ -25,6 +25,10 @@ struct Reference {
 // Walks the code by code point; a lone surrogate is a code point no code page holds.
 Reference reference(QStringView code) {
   Reference result;
+  // The box holds 32 characters as it counts them (UTF-16 units); a longer code is refused
+  // whole, never cut.
+  if (code.size() > 32)
+    return {Sendable::No, {}};
   for (QChar c : code)
     if (c.unicode() < 0x20 || c.unicode() == 0x7f)
       return {Sendable::No, {}};
