@@ -1,5 +1,6 @@
 #include "cli/linereader.h"
 
+#include <cerrno>
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
@@ -25,9 +26,25 @@ void dropTypeAhead() {
 #endif
 }
 
+// Byte by byte from the descriptor, not through stdio: a thread blocked inside stdio holds the
+// stream's lock, and the C library's exit, which flushes every stream under its lock (glibc from
+// 2.41 on), would wait for it for ever when the run ends while the operator is asked.
+int readByte() {
+  unsigned char byte = 0;
+#ifdef Q_OS_WIN
+  return _read(0, &byte, 1) == 1 ? byte : EOF;
+#else
+  ssize_t read = 0;
+  do
+    read = ::read(STDIN_FILENO, &byte, 1);
+  while (read < 0 && errno == EINTR);
+  return read == 1 ? byte : EOF;
+#endif
+}
+
 std::optional<QByteArray> readLine() {
   QByteArray line;
-  for (int c = std::getchar(); c != '\n'; c = std::getchar()) {
+  for (int c = readByte(); c != '\n'; c = readByte()) {
     if (c == EOF)
       return line.isEmpty() ? std::nullopt : std::optional(line);
     line.append(char(c));
