@@ -290,11 +290,6 @@ void Commission::finish(int status) {
                      .arg(lineFaults_)
                      .arg(notSent_)
                      .arg(record_.path()));
-  // Closing puts back the line settings found at opening at once, which would garble a frame
-  // still on its way out.
-  if (port_.PortOpen()) {
-    port_.waitUntilSent();
-    port_.setPortOpen(false);
-  }
+  port_.closeWhenSent();
   emit finished(status);
 }

@@ -121,9 +121,6 @@ void Session::finish(int status) {
   wait_.stop();
   if (status == ExitStatus::NoReply)
     events_.noReply(request_.waitMs);
-  // Closing puts back the line settings found at opening at once, which would garble a frame
-  // still on its way out.
-  port_.waitUntilSent();
-  port_.setPortOpen(false);
+  port_.closeWhenSent();
   emit finished(status);
 }

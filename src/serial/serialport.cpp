@@ -254,6 +254,13 @@ qint64 SerialPort::discardUnsent() {
   return frames;
 }
 
+qint64 SerialPort::closeWhenSent() {
+  waitUntilSent();
+  const qint64 unsent = discardUnsent();
+  setPortOpen(false);
+  return unsent;
+}
+
 QString SerialPort::notSentText(qint64 frames) {
   return frames == 1 ? QStringLiteral("1 帧未发出，已丢弃。1 frame was not sent and has been "
                                       "discarded.")

@@ -91,6 +91,9 @@ public:
   // Gives up the frames that have not left whole (after waitUntilSent, or before closing): they
   // are discarded, so that nothing of them reaches the device later, and counted.
   qint64 discardUnsent();
+  // How both programs end a run on the port: waits for what is on its way out, gives up and
+  // counts what cannot leave, and closes. Returns the frames that did not leave.
+  qint64 closeWhenSent();
 
   // Sends the bytes unchanged and at once. Raises PortNotOpen on a closed port, and
   // TransmitBufferFull without sending anything while more than outputBound waits.

@@ -161,9 +161,7 @@ template <typename Work> void Form1::guarded(Work work) {
 // a question, and closing goes on. When a signal ends the program nobody is there to click, so
 // the report goes to standard error.
 void Form1::Form_Unload() {
-  comm_->waitUntilSent();
-  const qint64 unsent = comm_->discardUnsent();
-  comm_->setPortOpen(false);
+  const qint64 unsent = comm_->closeWhenSent();
   if (unsent == 0)
     return;
   if (quittingOnSignal())
