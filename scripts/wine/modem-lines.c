@@ -5,10 +5,18 @@
  * on would, and remembers what the program sets. Every other call, and every other error (a
  * hung-up terminal's EIO above all), passes through untouched: the program under test is not
  * helped, only the missing cable is. Loaded with LD_PRELOAD by scripts/windows-check.sh;
- * Wine's ntdll calls ioctl through the dynamic symbol, so wrapping it is enough. */
+ * Wine's ntdll calls ioctl through the dynamic symbol, so wrapping it is enough.
+ *
+ * Wine's server, a session leader with no terminal, opens the devices behind COM ports; without
+ * O_NOCTTY the first pseudo-terminal it opens becomes its controlling terminal, and the device's
+ * hang-up then sends the server SIGHUP, which makes it dump its objects into the program's
+ * output and can end the program with status 0 before it reports the loss. No Windows PC has
+ * a controlling terminal, so every open here gets O_NOCTTY, which changes nothing but a
+ * terminal's. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <stdarg.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -51,4 +59,15 @@ int ioctl(int fd, unsigned long request, ...) {
   else
     lines &= ~*value;
   return 0;
+}
+
+int open(const char *path, int flags, ...) {
+  static int (*real)(const char *, int, ...);
+  if (!real)
+    real = (int (*)(const char *, int, ...))dlsym(RTLD_NEXT, "open");
+  va_list arguments;
+  va_start(arguments, flags);
+  const mode_t mode = (flags & (O_CREAT | O_TMPFILE)) ? va_arg(arguments, mode_t) : 0;
+  va_end(arguments);
+  return real(path, flags | O_NOCTTY, mode);
 }

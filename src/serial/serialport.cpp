@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QScopedValueRollback>
 #include <QThread>
+#include <utility>
 
 #ifdef Q_OS_UNIX
 #include <unistd.h>
@@ -108,6 +109,7 @@ void SerialPort::setPortOpen(bool open) {
   if (open == port_.isOpen())
     return;
   if (open) {
+    faultWhileDraining_ = false;
     this->open();
     hangUpWatch_.start(port_.handle());
   } else {
@@ -255,7 +257,8 @@ qint64 SerialPort::discardUnsent() {
 }
 
 qint64 SerialPort::closeWhenSent() {
-  waitUntilSent();
+  drainOutput();
+  faultWhileDraining_ = false;
   const qint64 unsent = discardUnsent();
   setPortOpen(false);
   return unsent;
@@ -274,12 +277,22 @@ QString SerialPort::notLeftText(qint64 frames) {
 }
 
 bool SerialPort::waitUntilSent() {
+  const bool left = drainOutput();
+  // Qt on Windows raises the error of a device that went away once and then falls silent, so a
+  // fault held back during the wait is told now; otherwise the program would wait for a reply
+  // from a device that is gone and blame the silence.
+  if (std::exchange(faultWhileDraining_, false) && port_.isOpen())
+    closeOnLineFault(deviceHungUp(port_.handle()));
+  return left;
+}
+
+bool SerialPort::drainOutput() {
   constexpr int marginMs = 500;
   constexpr int stalledMs = 250;
   constexpr int pollMs = 5;
   if (!port_.isOpen())
     return OutBufferCount() == 0;
-  const QScopedValueRollback closing(closing_, true);
+  const QScopedValueRollback draining(draining_, true);
   hangUpWatch_.stop();
   qint64 waiting = OutBufferCount();
   const qint64 lineMs = waiting * characterMicros(*parseLineSettings(settings_)) / 1000;
@@ -357,10 +370,16 @@ void SerialPort::handleError(QSerialPort::SerialPortError error) {
   if (error == QSerialPort::NoError || !port_.isOpen() || closing_)
     return;
   // A write the line could not take yet (the device reads slowly) stays in the buffer and goes
-  // out when the line takes it.
+  // out when the line takes it; a wait for it may meet the same.
   const bool hungUp = deviceHungUp(port_.handle());
-  if (writing_ && error == QSerialPort::ResourceError && !hungUp) {
+  if ((writing_ || draining_) && error == QSerialPort::ResourceError && !hungUp) {
     port_.clearError();
+    return;
+  }
+  // Qt's waits raise a timeout for every poll in which the line took nothing; any other fault is
+  // told once the wait is over, not from inside it.
+  if (draining_) {
+    faultWhileDraining_ = faultWhileDraining_ || error != QSerialPort::TimeoutError;
     return;
   }
   closeOnLineFault(hungUp);

@@ -86,13 +86,15 @@ public:
   // Closing puts back at once the line settings found at opening, which would garble bytes still
   // on their way out. This waits, at most the line time of what waits plus a margin, until they
   // have left, and tells whether they have; a device that takes nothing for a while has stopped
-  // reading. Faults met meanwhile are not reported: they are the closing's, or the next wait's.
+  // reading. A fault of the line met meanwhile is reported through Failed once the wait is over,
+  // the port then closed.
   bool waitUntilSent();
   // Gives up the frames that have not left whole (after waitUntilSent, or before closing): they
   // are discarded, so that nothing of them reaches the device later, and counted.
   qint64 discardUnsent();
   // How both programs end a run on the port: waits for what is on its way out, gives up and
-  // counts what cannot leave, and closes. Returns the frames that did not leave.
+  // counts what cannot leave, and closes. Returns the frames that did not leave. A fault met
+  // while closing is not reported: the port is being closed anyway.
   qint64 closeWhenSent();
 
   // Sends the bytes unchanged and at once. Raises PortNotOpen on a closed port, and
@@ -116,6 +118,8 @@ signals:
   void StrayDropped(const QByteArray &bytes);
 
 private:
+  // The wait of waitUntilSent, with faults of the line held back for the caller.
+  bool drainOutput();
   // Waits about ms for the line, handing Qt's buffer on to the system as it takes it.
   void pollLine(int ms);
   void sendWaitingFrames();
@@ -138,6 +142,8 @@ private:
   QTimer sendTimer_;
   bool writing_ = false;
   bool closing_ = false;
+  bool draining_ = false;
+  bool faultWhileDraining_ = false;
   std::optional<DeviceResolver> resolver_;
   QString device_;
   QString givenDevice_;
