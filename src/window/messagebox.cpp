@@ -1,6 +1,5 @@
 #include "window/messagebox.h"
 
-#include <QAbstractButton>
 #include <QApplication>
 #include <QClipboard>
 #include <QGridLayout>
@@ -63,14 +62,14 @@ bool showMessageBoxOfferingClose(QWidget *parent, const QString &text) {
 QPoint notePlace(const QWidget &at, QSize note) {
   const QWidget *window = at.window();
   const QRect control(at.mapTo(window, QPoint(0, 0)), at.size());
-  QList<QRect> captions;
-  for (const QWidget *child : window->findChildren<QWidget *>()) {
-    if (child != &at && child->isVisible() &&
-        (qobject_cast<const QLabel *>(child) || qobject_cast<const QAbstractButton *>(child)))
-      captions.append(QRect(child->mapTo(window, QPoint(0, 0)), child->size()));
+  QList<QRect> others;
+  for (const QWidget *child : window->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
+    if (child != &at && child->isVisible())
+      others.append(QRect(child->mapTo(window, QPoint(0, 0)), child->size()));
   }
-  // Every place inside the window, scored by the captions it would cover and, after that, by
-  // its distance from the control, so that of equally good places the nearest is taken.
+  // Every place inside the window, scored by how much of the other controls and captions it
+  // would cover and, after that, by its distance from the control, so that of equally good
+  // places the nearest is taken.
   QPoint best = control.bottomLeft();
   qint64 bestCost = std::numeric_limits<qint64>::max();
   for (int y = 0; y + note.height() <= window->height(); ++y) {
@@ -79,8 +78,8 @@ QPoint notePlace(const QWidget &at, QSize note) {
       if (place.intersects(control))
         continue;
       qint64 covered = 0;
-      for (const QRect &caption : captions) {
-        const QRect both = place.intersected(caption);
+      for (const QRect &other : others) {
+        const QRect both = place.intersected(other);
         covered += qint64(both.width()) * both.height();
       }
       const qint64 cost =
@@ -100,7 +99,12 @@ void showNote(QWidget *at, const QString &text) {
   QApplication::beep();
   QToolTip::showText(at->mapToGlobal(QPoint(0, at->height())), text, at, QRect(), noteShownMs);
   for (QWidget *tip : QApplication::topLevelWidgets()) {
-    if (tip->inherits("QTipLabel") && tip->isVisible()) {
+    if (auto *label = qobject_cast<QLabel *>(tip);
+        label && tip->inherits("QTipLabel") && tip->isVisible()) {
+      // In the system's font and padding a one-line note would be taller than the free strip
+      // it fits; the window's own font is the one it was measured in.
+      label->setFont(at->window()->font());
+      label->setMargin(1);
       tip->adjustSize();
       tip->move(at->window()->mapToGlobal(notePlace(*at, tip->size())));
     }

@@ -25,7 +25,7 @@ int boxWidthForTitle(const QString &title);
 
 // A short note at a control, where the operator is looking while typing, with a beep: for an
 // input the control did not take. Not modal; it goes when the operator moves on. It stays
-// inside the window, off the control, over as few captions as it can.
+// inside the window, off the control, over as few other controls and captions as it can.
 void showNote(QWidget *at, const QString &text);
 // Where, in at's window, a note of that size goes.
 QPoint notePlace(const QWidget &at, QSize note);

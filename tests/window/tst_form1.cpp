@@ -175,7 +175,7 @@ void TestForm1::fontsAndLimitsOfTheEntryBoxes() {
   QVERIFY(QToolTip::isVisible() && QToolTip::text().contains(QLatin1String("0 to 99")));
   QTest::keyClicks(code, QString(40, QLatin1Char('x')));
   QCOMPARE(code->text().size(), 32);
-  QVERIFY(QToolTip::isVisible() && QToolTip::text().contains(QLatin1String("at most 32")));
+  QVERIFY(QToolTip::isVisible() && QToolTip::text().contains(QLatin1String("holds 32 at most")));
 }
 
 void TestForm1::listsAreFilledWithoutSelection() {
