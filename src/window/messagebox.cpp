@@ -1,13 +1,17 @@
 #include "window/messagebox.h"
 
+#include "device/replytext.h"
+
 #include <QApplication>
 #include <QClipboard>
+#include <QFontInfo>
 #include <QGridLayout>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QShortcut>
 #include <QToolTip>
+#include <algorithm>
 #include <limits>
 
 QString applicationTitle() { return QStringLiteral("QELNOR彩屏设置软件"); }
@@ -20,13 +24,35 @@ int boxWidthForTitle(const QString &title) {
   return QFontMetrics(bold).horizontalAdvance(title) + decorations;
 }
 
+void setBoxText(QMessageBox &box, const QString &text) {
+  if (std::none_of(text.cbegin(), text.cend(), isControlPicture)) {
+    box.setTextFormat(Qt::PlainText);
+    box.setText(text);
+    return;
+  }
+  const QString large = QStringLiteral("<span style=\"font-size:%1px\">")
+                            .arg(QFontInfo(box.font()).pixelSize() * 5 / 2);
+  QString html;
+  for (const QChar c : text) {
+    if (isControlPicture(c))
+      html += large + c + QStringLiteral("</span>");
+    else if (c == QLatin1Char('\n'))
+      html += QStringLiteral("<br>");
+    else
+      html += QString(c).toHtmlEscaped();
+  }
+  box.setTextFormat(Qt::RichText);
+  box.setText(QStringLiteral("<p style=\"white-space:pre-wrap\">") + html + QStringLiteral("</p>"));
+}
+
 namespace {
 
 // A reply or an error number is often wanted elsewhere (a report, a support call): the text can
 // be selected with the mouse, and Ctrl+C copies the selection, or the whole text without one.
 // Returns whether the operator chose the extra button, when there is one.
 bool execBox(QWidget *parent, const QString &text, const QString &extraButton) {
-  QMessageBox box(QMessageBox::NoIcon, applicationTitle(), text, QMessageBox::Ok, parent);
+  QMessageBox box(QMessageBox::NoIcon, applicationTitle(), QString(), QMessageBox::Ok, parent);
+  setBoxText(box, text);
   box.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
   // A short reply would make a box narrower than its title: the box sizes itself from its
   // layout's minimum width, which a spacer across the layout raises.
@@ -34,10 +60,10 @@ bool execBox(QWidget *parent, const QString &text, const QString &extraButton) {
     grid->addItem(new QSpacerItem(boxWidthForTitle(box.windowTitle()), 0, QSizePolicy::Minimum,
                                   QSizePolicy::Minimum),
                   grid->rowCount(), 0, 1, grid->columnCount());
-  const QShortcut copy(QKeySequence::Copy, &box, [&box] {
+  const QShortcut copy(QKeySequence::Copy, &box, [&box, &text] {
     const auto *label = box.findChild<QLabel *>(QStringLiteral("qt_msgbox_label"));
     QGuiApplication::clipboard()->setText(label && label->hasSelectedText() ? label->selectedText()
-                                                                            : box.text());
+                                                                            : text);
   });
   // Enter and Escape stay with OK, so that a key held down never chooses the extra button.
   QPushButton *extra = nullptr;

@@ -6,6 +6,7 @@
 #include <QSize>
 #include <QString>
 
+class QMessageBox;
 class QWidget;
 
 QString applicationTitle();
@@ -17,6 +18,11 @@ void showMessageBox(QWidget *parent, const QString &text);
 // earlier box was open: a device that never stops sending would otherwise bring box after box
 // for good. Returns whether the operator chose it.
 bool showMessageBoxOfferingClose(QWidget *parent, const QString &text);
+
+// Puts text in box. A control picture (␍ ends most replies) draws its letters a third of a
+// character high, a few grey pixels at the box's size; in a box each is drawn 2.5 times as large,
+// so that its letters are as tall as the text's capitals. What the box says is unchanged.
+void setBoxText(QMessageBox &box, const QString &text);
 
 // The width a box needs so that a window manager's title bar shows the whole title beside its
 // icon and buttons: Qt allows the title 50 pixels more, which a bold title font and three
