@@ -25,6 +25,7 @@ void BoxOperator::dismissOpenBox() {
   iconSeen |=
       box->icon() != QMessageBox::NoIcon || box->buttons().size() != 1 + (closePort != nullptr);
   untitled |= box->windowTitle() != applicationTitle();
+  maximisable |= box->windowFlags().testFlag(Qt::WindowMaximizeButtonHint);
   texts.append(box->textFormat() == Qt::RichText
                    ? QTextDocumentFragment::fromHtml(box->text()).toPlainText()
                    : box->text());

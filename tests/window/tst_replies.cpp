@@ -109,7 +109,7 @@ void TestReplies::repliesInOrderWaitingOnesShareABox() {
   QTRY_COMPARE(boxes->texts.size(), 2);
   QCOMPARE(boxes->texts.at(1), QStringLiteral("first reply\nsecond repl"));
   QCOMPARE(form->findChild<QLabel *>("Label5")->text(), QStringLiteral("second repl"));
-  QVERIFY(!boxes->twoAtOnce && !boxes->iconSeen && !boxes->untitled);
+  QVERIFY(!boxes->twoAtOnce && !boxes->iconSeen && !boxes->untitled && !boxes->maximisable);
 }
 
 // A reply dribbled at line pace is one reply; bytes short of a reply followed by silence are
