@@ -15,6 +15,9 @@ constexpr qsizetype replyBlockSize = 12;
 //   mathematical angle brackets U+27E8 and U+27E9, which no byte sent can produce.
 QString replyText(QByteArrayView block);
 
+// Whether c is a control picture replyText shows for a control byte.
+bool isControlPicture(QChar c);
+
 // Bytes as upper-case hex pairs with a space between: "02 49 44".
 QString hexBytes(QByteArrayView bytes);
 

@@ -8,26 +8,19 @@ QValidator::State LengthLimit::validate(QString &input, int &position) const {
   while (input.endsWith(QLatin1Char('\n')) || input.endsWith(QLatin1Char('\r')))
     input.chop(1);
   position = int(qMin(qsizetype(position), input.size()));
-  if (input.size() <= limit_)
-    return Acceptable;
-  refusedLength_ = input.size();
-  return Invalid;
+  return input.size() <= limit_ ? Acceptable : Invalid;
 }
 
-QString openPortFirstNote() { return QStringLiteral("请先打开串口。\nOpen the port first."); }
+// Each note is one line in both languages: the only room in the window that covers no control
+// or caption is a strip below the user code box, 368 by 15 pixels at 100 %.
+QString openPortFirstNote() { return QStringLiteral("请先打开串口 · Open the port first."); }
 
-// The notes are broken into short lines: the window is narrow, and a note stays inside it.
 QString addressRefusedNote() {
-  return QStringLiteral("通讯地址为 0–99，最多两位数字；\n这次输入未被接受。\n"
-                        "The address is 0 to 99, two digits at most;\nthis input was not taken.");
+  return QStringLiteral("地址为 0–99，至多两位数字 · The address is 0 to 99.");
 }
 
-QString userCodeRefusedNote(qsizetype limit, qsizetype refusedLength) {
-  return QStringLiteral("用户码最多 %1 个字符；这次输入会使它\n变为 %2 个字符，未被接受。\n"
-                        "The user code holds at most %1 characters;\nthis input would have made "
-                        "it %2 and was not taken.")
-      .arg(limit)
-      .arg(refusedLength);
+QString userCodeRefusedNote(qsizetype limit) {
+  return QStringLiteral("用户码至多 %1 个字符 · The user code holds %1 at most.").arg(limit);
 }
 
 QString choicesNotUsed(const QString &port, const QString &rate, const QString &parity,

@@ -18,20 +18,17 @@ public:
 
   State validate(QString &input, int &) const override;
   qsizetype limit() const { return limit_; }
-  // The length the last refused edit would have given the text.
-  qsizetype refusedLength() const { return refusedLength_; }
 
 private:
   qsizetype limit_;
-  mutable qsizetype refusedLength_ = 0;
 };
 
 // The note at a box whose Enter would press a button that is greyed until the port is open.
 QString openPortFirstNote();
 // The note at the address box for an input it did not take.
 QString addressRefusedNote();
-// The note at the user code box for an input that would have made the code refusedLength long.
-QString userCodeRefusedNote(qsizetype limit, qsizetype refusedLength);
+// The note at the user code box for an input that would have made the code longer than limit.
+QString userCodeRefusedNote(qsizetype limit);
 
 // What the operator is told when a list text named no entry: which text, and what was opened
 // (or tried) in its place. Empty when every text was used.

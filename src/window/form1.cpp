@@ -210,7 +210,7 @@ void Form1::entryRefused(QLineEdit *box) {
   if (box == ui->Text1)
     showNote(box, addressRefusedNote());
   else
-    showNote(box, userCodeRefusedNote(limit->limit(), limit->refusedLength()));
+    showNote(box, userCodeRefusedNote(limit->limit()));
 }
 
 // A list text that names no entry leaves what is in force; the operator is told so at once,

@@ -1,14 +1,17 @@
 #include "window/messagebox.h"
 
-#include <QAbstractButton>
+#include "device/replytext.h"
+
 #include <QApplication>
 #include <QClipboard>
+#include <QFontInfo>
 #include <QGridLayout>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QShortcut>
 #include <QToolTip>
+#include <algorithm>
 #include <limits>
 
 QString applicationTitle() { return QStringLiteral("QELNOR彩屏设置软件"); }
@@ -21,13 +24,35 @@ int boxWidthForTitle(const QString &title) {
   return QFontMetrics(bold).horizontalAdvance(title) + decorations;
 }
 
+void setBoxText(QMessageBox &box, const QString &text) {
+  if (std::none_of(text.cbegin(), text.cend(), isControlPicture)) {
+    box.setTextFormat(Qt::PlainText);
+    box.setText(text);
+    return;
+  }
+  const QString large = QStringLiteral("<span style=\"font-size:%1px\">")
+                            .arg(QFontInfo(box.font()).pixelSize() * 5 / 2);
+  QString html;
+  for (const QChar c : text) {
+    if (isControlPicture(c))
+      html += large + c + QStringLiteral("</span>");
+    else if (c == QLatin1Char('\n'))
+      html += QStringLiteral("<br>");
+    else
+      html += QString(c).toHtmlEscaped();
+  }
+  box.setTextFormat(Qt::RichText);
+  box.setText(QStringLiteral("<p style=\"white-space:pre-wrap\">") + html + QStringLiteral("</p>"));
+}
+
 namespace {
 
 // A reply or an error number is often wanted elsewhere (a report, a support call): the text can
 // be selected with the mouse, and Ctrl+C copies the selection, or the whole text without one.
 // Returns whether the operator chose the extra button, when there is one.
 bool execBox(QWidget *parent, const QString &text, const QString &extraButton) {
-  QMessageBox box(QMessageBox::NoIcon, applicationTitle(), text, QMessageBox::Ok, parent);
+  QMessageBox box(QMessageBox::NoIcon, applicationTitle(), QString(), QMessageBox::Ok, parent);
+  setBoxText(box, text);
   box.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
   // A short reply would make a box narrower than its title: the box sizes itself from its
   // layout's minimum width, which a spacer across the layout raises.
@@ -35,10 +60,10 @@ bool execBox(QWidget *parent, const QString &text, const QString &extraButton) {
     grid->addItem(new QSpacerItem(boxWidthForTitle(box.windowTitle()), 0, QSizePolicy::Minimum,
                                   QSizePolicy::Minimum),
                   grid->rowCount(), 0, 1, grid->columnCount());
-  const QShortcut copy(QKeySequence::Copy, &box, [&box] {
+  const QShortcut copy(QKeySequence::Copy, &box, [&box, &text] {
     const auto *label = box.findChild<QLabel *>(QStringLiteral("qt_msgbox_label"));
     QGuiApplication::clipboard()->setText(label && label->hasSelectedText() ? label->selectedText()
-                                                                            : box.text());
+                                                                            : text);
   });
   // Enter and Escape stay with OK, so that a key held down never chooses the extra button.
   QPushButton *extra = nullptr;
@@ -63,14 +88,14 @@ bool showMessageBoxOfferingClose(QWidget *parent, const QString &text) {
 QPoint notePlace(const QWidget &at, QSize note) {
   const QWidget *window = at.window();
   const QRect control(at.mapTo(window, QPoint(0, 0)), at.size());
-  QList<QRect> captions;
-  for (const QWidget *child : window->findChildren<QWidget *>()) {
-    if (child != &at && child->isVisible() &&
-        (qobject_cast<const QLabel *>(child) || qobject_cast<const QAbstractButton *>(child)))
-      captions.append(QRect(child->mapTo(window, QPoint(0, 0)), child->size()));
+  QList<QRect> others;
+  for (const QWidget *child : window->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
+    if (child != &at && child->isVisible())
+      others.append(QRect(child->mapTo(window, QPoint(0, 0)), child->size()));
   }
-  // Every place inside the window, scored by the captions it would cover and, after that, by
-  // its distance from the control, so that of equally good places the nearest is taken.
+  // Every place inside the window, scored by how much of the other controls and captions it
+  // would cover and, after that, by its distance from the control, so that of equally good
+  // places the nearest is taken.
   QPoint best = control.bottomLeft();
   qint64 bestCost = std::numeric_limits<qint64>::max();
   for (int y = 0; y + note.height() <= window->height(); ++y) {
@@ -79,8 +104,8 @@ QPoint notePlace(const QWidget &at, QSize note) {
       if (place.intersects(control))
         continue;
       qint64 covered = 0;
-      for (const QRect &caption : captions) {
-        const QRect both = place.intersected(caption);
+      for (const QRect &other : others) {
+        const QRect both = place.intersected(other);
         covered += qint64(both.width()) * both.height();
       }
       const qint64 cost =
@@ -100,7 +125,12 @@ void showNote(QWidget *at, const QString &text) {
   QApplication::beep();
   QToolTip::showText(at->mapToGlobal(QPoint(0, at->height())), text, at, QRect(), noteShownMs);
   for (QWidget *tip : QApplication::topLevelWidgets()) {
-    if (tip->inherits("QTipLabel") && tip->isVisible()) {
+    if (auto *label = qobject_cast<QLabel *>(tip);
+        label && tip->inherits("QTipLabel") && tip->isVisible()) {
+      // In the system's font and padding a one-line note would be taller than the free strip
+      // it fits; the window's own font is the one it was measured in.
+      label->setFont(at->window()->font());
+      label->setMargin(1);
       tip->adjustSize();
       tip->move(at->window()->mapToGlobal(notePlace(*at, tip->size())));
     }

@@ -6,6 +6,7 @@
 #include <QSize>
 #include <QString>
 
+class QMessageBox;
 class QWidget;
 
 QString applicationTitle();
@@ -18,6 +19,11 @@ void showMessageBox(QWidget *parent, const QString &text);
 // for good. Returns whether the operator chose it.
 bool showMessageBoxOfferingClose(QWidget *parent, const QString &text);
 
+// Puts text in box. A control picture (␍ ends most replies) draws its letters a third of a
+// character high, a few grey pixels at the box's size; in a box each is drawn 2.5 times as large,
+// so that its letters are as tall as the text's capitals. What the box says is unchanged.
+void setBoxText(QMessageBox &box, const QString &text);
+
 // The width a box needs so that a window manager's title bar shows the whole title beside its
 // icon and buttons: Qt allows the title 50 pixels more, which a bold title font and three
 // buttons outgrow.
@@ -25,7 +31,7 @@ int boxWidthForTitle(const QString &title);
 
 // A short note at a control, where the operator is looking while typing, with a beep: for an
 // input the control did not take. Not modal; it goes when the operator moves on. It stays
-// inside the window, off the control, over as few captions as it can.
+// inside the window, off the control, over as few other controls and captions as it can.
 void showNote(QWidget *at, const QString &text);
 // Where, in at's window, a note of that size goes.
 QPoint notePlace(const QWidget &at, QSize note);

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTextDocumentFragment>
 
 BoxOperator::BoxOperator() {
   connect(&timer_, &QTimer::timeout, this, &BoxOperator::dismissOpenBox);
@@ -24,6 +25,9 @@ void BoxOperator::dismissOpenBox() {
   iconSeen |=
       box->icon() != QMessageBox::NoIcon || box->buttons().size() != 1 + (closePort != nullptr);
   untitled |= box->windowTitle() != applicationTitle();
-  texts.append(box->text());
+  maximisable |= box->windowFlags().testFlag(Qt::WindowMaximizeButtonHint);
+  texts.append(box->textFormat() == Qt::RichText
+                   ? QTextDocumentFragment::fromHtml(box->text()).toPlainText()
+                   : box->text());
   (closePort && closePortWhenOffered ? closePort : box->button(QMessageBox::Ok))->click();
 }

@@ -16,6 +16,9 @@ public:
   bool twoAtOnce = false;
   bool iconSeen = false;
   bool untitled = false;
+  // Whether a box asked the window manager for a maximise button, which a box that cannot grow
+  // would offer for nothing.
+  bool maximisable = false;
   // Boxes that offered to close the port; the operator takes the offer when told to.
   int closeOffers = 0;
   bool closePortWhenOffered = false;

@@ -3,6 +3,7 @@
 #include "support/process.h"
 #include "support/pty.h"
 #include "window/form1.h"
+#include "window/messagebox.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -108,7 +109,7 @@ void TestReplies::repliesInOrderWaitingOnesShareABox() {
   QTRY_COMPARE(boxes->texts.size(), 2);
   QCOMPARE(boxes->texts.at(1), QStringLiteral("first reply\nsecond repl"));
   QCOMPARE(form->findChild<QLabel *>("Label5")->text(), QStringLiteral("second repl"));
-  QVERIFY(!boxes->twoAtOnce && !boxes->iconSeen && !boxes->untitled);
+  QVERIFY(!boxes->twoAtOnce && !boxes->iconSeen && !boxes->untitled && !boxes->maximisable);
 }
 
 // A reply dribbled at line pace is one reply; bytes short of a reply followed by silence are
@@ -208,6 +209,26 @@ void TestReplies::unprintableBytesStayVisible() {
                            12));
   QTRY_COMPARE(boxes->texts.size(), 1);
   QCOMPARE(boxes->texts.at(0), QStringLiteral("A␀B␁␡⟨FF⟩中ZQ⟨B0⟩"));
+
+  // A control picture's two letters, stacked, are drawn half again as tall as a capital: at the
+  // text's own size they are a few grey pixels.
+  const auto inkHeight = [](const QString &text) {
+    QMessageBox box;
+    setBoxText(box, text);
+    auto *label = box.findChild<QLabel *>(QStringLiteral("qt_msgbox_label"));
+    label->adjustSize();
+    const QImage image = label->grab().toImage();
+    int top = image.height();
+    int bottom = -1;
+    for (int y = 0; y < image.height(); ++y)
+      for (int x = 0; x < image.width(); ++x)
+        if (qGray(image.pixel(x, y)) < 128) {
+          top = qMin(top, y);
+          bottom = y;
+        }
+    return bottom - top + 1;
+  };
+  QVERIFY(inkHeight(QStringLiteral("␍")) >= inkHeight(QStringLiteral("O")) * 3 / 2);
 }
 
 void TestReplies::hundredRepliesAtOnceTakeAFewBoxes() {

@@ -497,7 +497,7 @@ bool Soak::checkBoxes() {
     if (!checkReplyBox(text))
       return false;
   }
-  return !boxes_.twoAtOnce && !boxes_.iconSeen && !boxes_.untitled;
+  return !boxes_.twoAtOnce && !boxes_.iconSeen && !boxes_.untitled && !boxes_.maximisable;
 }
 
 void Soak::run(int steps) {
