@@ -177,6 +177,16 @@ void TestSerialPort::framesReachAStalledDeviceWholeOrAreCounted() {
   QByteArray wire;
   QTRY_VERIFY((wire += device.read(), wire.endsWith("*2-IniP\r")));
   QCOMPARE(wire, frame.repeated(accepted - unsent) + "*2-IniP\r");
+
+  // Gone while frames wait: told by the time the wait is over, not left for a later turn of the
+  // event loop that a system raising the error only once would never bring.
+  while (failureNumber([&] { port.Output(frame); }) == 0) {
+  }
+  device.closeDevice();
+  QSignalSpy failed(&port, &SerialPort::Failed);
+  QVERIFY(!port.waitUntilSent());
+  QCOMPARE(failed.count(), 1);
+  QVERIFY(!port.PortOpen());
 }
 
 QTEST_MAIN(TestSerialPort)
