@@ -24,15 +24,6 @@ std::optional<QString> readablePair(char lead, char trail) {
   return character;
 }
 
-} // namespace
-
-bool isControlPicture(QChar c) {
-  return (c.unicode() >= controlPictures && c.unicode() < controlPictures + 0x20) ||
-         c.unicode() == deleteSymbol;
-}
-
-namespace {
-
 QString visibleByte(uchar byte) {
   if (isControl(byte))
     return QString(QChar(byte == 0x7f ? deleteSymbol : char16_t(controlPictures + byte)));
@@ -43,6 +34,11 @@ QString visibleByte(uchar byte) {
 }
 
 } // namespace
+
+bool isControlPicture(QChar c) {
+  return (c.unicode() >= controlPictures && c.unicode() < controlPictures + 0x20) ||
+         c.unicode() == deleteSymbol;
+}
 
 QString replyText(QByteArrayView block) {
   const QByteArrayView shown =

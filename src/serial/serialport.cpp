@@ -109,7 +109,6 @@ void SerialPort::setPortOpen(bool open) {
   if (open == port_.isOpen())
     return;
   if (open) {
-    faultWhileDraining_ = false;
     this->open();
     hangUpWatch_.start(port_.handle());
   } else {
@@ -258,7 +257,6 @@ qint64 SerialPort::discardUnsent() {
 
 qint64 SerialPort::closeWhenSent() {
   drainOutput();
-  faultWhileDraining_ = false;
   const qint64 unsent = discardUnsent();
   setPortOpen(false);
   return unsent;
@@ -293,6 +291,7 @@ bool SerialPort::drainOutput() {
   if (!port_.isOpen())
     return OutBufferCount() == 0;
   const QScopedValueRollback draining(draining_, true);
+  faultWhileDraining_ = false;
   hangUpWatch_.stop();
   qint64 waiting = OutBufferCount();
   const qint64 lineMs = waiting * characterMicros(*parseLineSettings(settings_)) / 1000;
