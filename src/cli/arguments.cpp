@@ -26,23 +26,6 @@ bool takesArgument(Command command) {
          command == Command::Commission;
 }
 
-// The rates are those of the window's settings table, exactly as its list writes them.
-bool knownRate(const QString &rate) {
-  for (const SettingsRow &row : SETTINGS_TABLE)
-    if (rate == QStringView(row.rate))
-      return true;
-  return false;
-}
-
-// "odd", "Odd" or "ODD" as the window's list writes it, "Odd"; nothing for a word that is no
-// parity of the table.
-std::optional<QString> parityListText(const QString &word) {
-  for (const SettingsRow &row : SETTINGS_TABLE)
-    if (word.compare(QStringView(row.parity), Qt::CaseInsensitive) == 0)
-      return QString::fromUtf16(row.parity);
-  return std::nullopt;
-}
-
 std::optional<int> waitMsFrom(const QString &text) {
   constexpr double longestWaitSeconds = 24 * 3600;
   bool ok = false;
@@ -93,14 +76,16 @@ Parsed parseArguments(const QStringList &arguments) {
     request.portIsDevice = !comNumberFromName(request.port);
   }
   if (parser.isSet(rate)) {
-    request.rate = parser.value(rate);
-    if (!knownRate(request.rate))
+    // The rates and parities are those of the window's lists, named as the lists are.
+    const auto listText = rateEntry(parser.value(rate));
+    if (!listText)
       return Usage{QStringLiteral("速率应为 1200、2400、4800 或 9600。"
                                   "The rate must be 1200, 2400, 4800 or 9600: “%1”")
-                       .arg(request.rate)};
+                       .arg(parser.value(rate))};
+    request.rate = *listText;
   }
   if (parser.isSet(parity)) {
-    const auto listText = parityListText(parser.value(parity));
+    const auto listText = parityEntry(parser.value(parity));
     if (!listText)
       return Usage{QStringLiteral("校验应为 none、odd 或 even。"
                                   "The parity must be none, odd or even: “%1”")

@@ -4,16 +4,34 @@
 
 #include <QHash>
 
+bool namesEntry(const QString &text, QStringView entry) {
+  return QStringView(text).trimmed().compare(entry, Qt::CaseInsensitive) == 0;
+}
+
 std::optional<int> comNumberFromName(const QString &name) {
   for (int n = 1; n <= highestComNumber; ++n)
-    if (name == QStringLiteral("COM%1").arg(n))
+    if (namesEntry(name, QStringLiteral("COM%1").arg(n)))
       return n;
+  return std::nullopt;
+}
+
+std::optional<QString> rateEntry(const QString &text) {
+  for (const SettingsRow &row : SETTINGS_TABLE)
+    if (namesEntry(text, row.rate))
+      return QString::fromUtf16(row.rate);
+  return std::nullopt;
+}
+
+std::optional<QString> parityEntry(const QString &text) {
+  for (const SettingsRow &row : SETTINGS_TABLE)
+    if (namesEntry(text, row.parity))
+      return QString::fromUtf16(row.parity);
   return std::nullopt;
 }
 
 std::optional<QString> settingsFromTable(const QString &rate, const QString &parity) {
   for (const SettingsRow &row : SETTINGS_TABLE)
-    if (rate == QStringView(row.rate) && parity == QStringView(row.parity))
+    if (namesEntry(rate, row.rate) && namesEntry(parity, row.parity))
       return QString::fromUtf16(row.settings);
   return std::nullopt;
 }
