@@ -15,18 +15,24 @@ std::optional<int> comNumberFromName(const QString &name) {
   return std::nullopt;
 }
 
-std::optional<QString> rateEntry(const QString &text) {
+namespace {
+
+// The entry of a column of the settings table that text names.
+std::optional<QString> tableEntry(const QString &text, const char16_t *SettingsRow::*column) {
   for (const SettingsRow &row : SETTINGS_TABLE)
-    if (namesEntry(text, row.rate))
-      return QString::fromUtf16(row.rate);
+    if (namesEntry(text, row.*column))
+      return QString::fromUtf16(row.*column);
   return std::nullopt;
 }
 
+} // namespace
+
+std::optional<QString> rateEntry(const QString &text) {
+  return tableEntry(text, &SettingsRow::rate);
+}
+
 std::optional<QString> parityEntry(const QString &text) {
-  for (const SettingsRow &row : SETTINGS_TABLE)
-    if (namesEntry(text, row.parity))
-      return QString::fromUtf16(row.parity);
-  return std::nullopt;
+  return tableEntry(text, &SettingsRow::parity);
 }
 
 std::optional<QString> settingsFromTable(const QString &rate, const QString &parity) {

@@ -2,6 +2,7 @@
 
 #include <QFocusEvent>
 #include <QLineEdit>
+#include <utility>
 
 QValidator::State LengthLimit::validate(QString &input, int &position) const {
   // A cell copied from a spreadsheet carries a line break the operator cannot see in the box;

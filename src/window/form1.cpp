@@ -141,7 +141,8 @@ void Form1::closeEvent(QCloseEvent *event) {
 
 void Form1::Form_Load() {
   // An editable box would otherwise complete a typed text to an entry as it is typed and keep
-  // typed texts as new items; the lists are fixed, and a typed text is read as it stands.
+  // typed texts as new items; the lists are fixed, and opening reads the text the operator
+  // left in each.
   for (QComboBox *box : {static_cast<QComboBox *>(ui->Combo1), ui->Combo2, ui->Combo3}) {
     box->setCompleter(nullptr);
     // The field inside the list is what a screen reader lands on; it bears the list's name.
