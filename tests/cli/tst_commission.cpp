@@ -103,7 +103,7 @@ struct Run {
       device.write(reply);
   }
   void finish() { QTRY_VERIFY_WITH_TIMEOUT(status.has_value(), finishMs); }
-  // "line command outcome" of each record line after the first, which tells of the run.
+  // "line command outcome" of each record line of the plan's devices.
   QStringList recorded() const {
     QFile file(record());
     if (!file.open(QIODevice::ReadOnly))
@@ -111,7 +111,7 @@ struct Run {
     QStringList lines;
     for (const QByteArray &line : file.readAll().split('\n')) {
       const QJsonObject object = QJsonDocument::fromJson(line).object();
-      if (object.contains("outcome"))
+      if (object.value("line").toInt() > 0)
         lines.append(QStringList{object.value("line").toVariant().toString(),
                                  object.value("command").toString(),
                                  object.value("outcome").toString()}
