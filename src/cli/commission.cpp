@@ -100,11 +100,11 @@ int Commission::outcome() const {
 }
 
 void Commission::askForDevice() {
+  step_ = Step::Asking;
   while (row_ < plan_.rows.size() && remaining(plan_.rows[row_]).isEmpty())
     ++row_;
   if (row_ == plan_.rows.size())
     return finish(outcome());
-  step_ = Step::Asking;
   pressIgnoredTold_ = false;
   // Type-ahead is dropped before the prompt shows, not after: an answer given to the prompt is
   // kept whatever the moment it comes.
