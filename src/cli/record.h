@@ -12,6 +12,8 @@ namespace Outcome {
 inline const QString sent = QStringLiteral("sent");
 inline const QString answered = QStringLiteral("answered");
 inline const QString noReply = QStringLiteral("no-reply");
+// The reply of a frame whose wait had run out, come before the next frame went.
+inline const QString late = QStringLiteral("late");
 inline const QString lineFault = QStringLiteral("line-fault");
 inline const QString notSent = QStringLiteral("not-sent");
 inline const QString stopped = QStringLiteral("stopped");
