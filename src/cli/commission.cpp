@@ -2,6 +2,7 @@
 
 #include "cli/events.h"
 #include "cli/session.h"
+#include "device/replytext.h"
 
 #include <QFile>
 #include <QJsonObject>
@@ -29,7 +30,7 @@ Commission::Commission(const Request &request, EventWriter &events, QObject *par
 // Everything that can refuse the run does so before the port is opened: nothing is sent for a
 // plan with a bad row, or for a record that is not this plan's.
 bool Commission::prepare() {
-  plan_ = readPlan(request_.argument, request_.allowRepeats);
+  plan_ = readPlan(request_.argument, request_.allowRepeats, request_.encoding);
   QString problem = plan_.problems.join(QLatin1Char('\n'));
   if (problem.isEmpty() && QFile(record_.path()).size() > 0 && !request_.resume)
     problem = QStringLiteral("记录 %1 已存在：用 --resume 继续，或用 --record 另选文件。"
@@ -52,13 +53,17 @@ bool Commission::prepare() {
             QStringLiteral("无法删除该行 Cannot remove that line from %1.").arg(record_.path());
     }
   }
-  if (problem.isEmpty())
-    problem = record_.open();
-  if (problem.isEmpty())
-    return true;
-  events_.failure(Failure(FailureNumber::InvalidArgument, problem), ExitStatus::InputRefused);
-  finish(ExitStatus::InputRefused);
-  return false;
+  if (!problem.isEmpty()) {
+    events_.failure(Failure(FailureNumber::InvalidArgument, problem), ExitStatus::InputRefused);
+    finish(ExitStatus::InputRefused);
+    return false;
+  }
+  if (const QString unwritable = record_.open(); !unwritable.isEmpty()) {
+    events_.failure(Failure(FailureNumber::DeviceIo, unwritable), ExitStatus::OutputFailed);
+    finish(ExitStatus::OutputFailed);
+    return false;
+  }
+  return true;
 }
 
 void Commission::start() {
@@ -256,10 +261,11 @@ void Commission::stop() {
 // A record that cannot be written ends the run before another frame goes out: what was sent
 // would otherwise be known nowhere.
 bool Commission::record(const QString &command, const QByteArray &frame, const QByteArray &reply,
-                        const QString &outcome, const QString &detail) {
+                        Outcome outcome, const QString &detail) {
   const PlanRow &row = plan_.rows[qMin(row_, plan_.rows.size() - 1)];
+  const QString shown = reply.isEmpty() || outcome == Outcome::stray ? QString() : replyText(reply);
   const QString problem =
-      record_.append({row.line, row.address, command, frame, reply, outcome, detail});
+      record_.append({row.line, row.address, command, frame, reply, shown, outcome, detail});
   if (problem.isEmpty())
     return true;
   events_.failure(Failure(FailureNumber::DeviceIo, problem), ExitStatus::OutputFailed);

@@ -41,7 +41,7 @@ private:
   void notSent();
   void nextDevice();
   bool record(const QString &command, const QByteArray &frame, const QByteArray &reply,
-              const QString &outcome, const QString &detail = {});
+              Outcome outcome, const QString &detail = {});
   QList<PlanCommand> remaining(const PlanRow &row) const;
   void finish(int status);
 

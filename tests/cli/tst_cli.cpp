@@ -1,6 +1,6 @@
 #include "support/pty.h"
 
-#include "cli/csv.h"
+#include "common/csv.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -124,7 +124,7 @@ struct Commissioning : Cli {
           fields.append(object.value(key).toVariant().toString());
       } else {
         const QStringList values = csvFields(QString::fromUtf8(line)).value_or(QStringList());
-        if (values.size() != 11 || values[0] == "time")
+        if (values.size() != 11 || values[1] == "line")
           continue;
         fields = QStringList{values[1], values[5], values[9], values[6], values[4], values[0]};
       }
@@ -572,9 +572,8 @@ void TestCli::commissionSendsAndRecordsInOrder_data() {
       << answered("2", "address") + answered("3", "address") << 10;
   // Nothing more is sent once the record cannot keep what was.
   QTest::newRow("record on a full disk")
-      << QByteArray("address,reset_password\n1,yes\n")
-      << QStringList{"--json", "--record", "/dev/full"} << QByteArray("\n")
-      << QByteArrayList{"ID01\r"} << true << QStringList() << 8;
+      << QByteArray("address,reset_password\n1,yes\n") << QStringList{"--record", "/dev/full"}
+      << QByteArray("\n") << QByteArrayList() << true << QStringList() << 8;
   QTest::newRow("q stops, an unknown answer is asked again")
       << QByteArray("address\n1\n") << QStringList() << QByteArray("x\nq\n") << QByteArrayList()
       << true << QStringList() << 10;
@@ -597,7 +596,9 @@ void TestCli::commissionSendsAndRecordsInOrder() {
   QCOMPARE(run.status, status);
   QCOMPARE(cli.device.read(), QByteArray());
   QCOMPARE(cli.recorded(options.contains("--json")), recorded);
-  QVERIFY2(run.err.contains(options.contains("--json") ? "" : "Device 1 of "), qPrintable(run.err));
+  // A record that cannot be written stops the run before the first device is asked for.
+  const bool asked = !options.contains("--json") && status != 8;
+  QVERIFY2(run.err.contains(asked ? "Device 1 of " : ""), qPrintable(run.err));
   QCOMPARE(run.out.count(options.contains("--json") ? "\"summary\"" : "ID=42 OK!!"),
            options.contains("--json") ? 1 : recorded.filter(" answered").size());
 }
@@ -608,7 +609,9 @@ void TestCli::commissionRefusesBadPlans_data() {
   QTest::newRow("address above 99")
       << QByteArray("address\n1\n100\n") << QStringList{"Line 3, column address", "0 to 99"};
   QTest::newRow("every bad user code named")
-      << QByteArray("address,user_code\n1,") + QByteArray(33, 'x') + "\n2,😀\n3,a\tb\n"
+      << QByteArray("\xEF\xBB\xBF"
+                    "address,user_code\n1,") +
+             QByteArray(33, 'x') + "\n2,😀\n3,a\tb\n"
       << QStringList{"Line 2, column user_code: ", "at most 32",
                      "Line 3, column user_code: ", "GBK",
                      "Line 4, column user_code: ", "a tab"};
@@ -621,7 +624,7 @@ void TestCli::commissionRefusesBadPlans_data() {
   QTest::newRow("yes or no") << QByteArray("address,reset_password\n1,y\n")
                              << QStringList{"Line 2, column reset_password", "“y”"};
   QTest::newRow("open quote") << QByteArray("address,user_code\n1,\"ab\n")
-                              << QStringList{"Line 2: ", "quote"};
+                              << QStringList{"Line 2, character 3: ", "quote"};
   QTest::newRow("more fields than columns")
       << QByteArray("address\n1,2\n") << QStringList{"Line 2: ", "More fields"};
   QTest::newRow("neither UTF-8 nor GBK")
