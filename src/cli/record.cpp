@@ -121,9 +121,12 @@ RecordRead recordFromBytes(const QByteArray &bytes, const Plan &plan, bool json)
       if (const PlanRow *row = rowOf(*values, rows, &problem)) {
         mentioned.insert(row);
         problem = changedCommand(*values, *row);
-        if (problem.isEmpty() &&
+        // An answer that names no command (a record edited by hand) leaves the device's
+        // commands to be sent again rather than taken as done.
+        const QString &command = values->at(RecordColumn::command);
+        if (problem.isEmpty() && !command.isEmpty() &&
             values->at(RecordColumn::outcome) == outcomeWord(Outcome::answered))
-          read.answered.insert(answeredKey(row->line, values->at(RecordColumn::command)));
+          read.answered.insert(answeredKey(row->line, command));
       }
     }
     if (!problem.isEmpty()) {
