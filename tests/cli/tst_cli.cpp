@@ -132,9 +132,9 @@ struct Commissioning : Cli {
         continue;
       if (!fields[1].isEmpty() && fields[4] != "2400,n,8,1")
         return {"settings " + fields[4]};
-      // The local time with its zone, to the millisecond.
+      // The local time with its offset from UTC, to the millisecond.
       static const QRegularExpression time(QRegularExpression::anchoredPattern(
-          R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}(Z|[+-]\d\d:\d\d))"));
+          R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d)"));
       if (!time.match(fields[5]).hasMatch())
         return {"time " + fields[5]};
       lines.append(fields.mid(0, 3).join(' '));
@@ -460,6 +460,10 @@ void TestCli::badPortsAndCommandLines_data() {
   QTest::newRow("flag with a value") << QStringList{"--hex=1", "power-on-lock"} << 2 << "--hex";
   QTest::newRow("plan option without a plan")
       << QStringList{"--resume", "power-on-lock"} << 2 << "--resume";
+  QTest::newRow("encoding without a plan")
+      << QStringList{"--encoding", "gbk", "user-code", "x"} << 2 << "--encoding";
+  QTest::newRow("unknown encoding")
+      << QStringList{"--encoding", "latin1", "commission", "p.csv"} << 2 << "“latin1”";
   QTest::newRow("plan without waiting")
       << QStringList{"--wait", "0", "commission", "p.csv"} << 2 << "--wait 0";
   QTest::newRow("too many words") << QStringList{"address", "4", "2"} << 2
@@ -560,6 +564,10 @@ void TestCli::commissionSendsAndRecordsInOrder_data() {
       << QByteArray("address,user_code,power_on_password\n1,\xB2\xCA\xC6\xC1,yes\n2,x,\n")
       << QStringList{"--json"} << QByteArray("s\n\n") << QByteArrayList{"ID02\r", "*@-x\r"} << true
       << QStringList{"2  skipped"} + answered("3", "address") + answered("3", "user-code") << 9;
+  QTest::newRow("text both UTF-8 and GBK, said to be GBK")
+      << QByteArray("address,user_code\n1,\xC2\xB7\n") << QStringList{"--encoding", "gbk"}
+      << QByteArray("\n") << QByteArrayList{"ID01\r", "*@-\xC2\xB7\r"} << true
+      << answered("2", "address") + answered("2", "user-code") << 0;
   QTest::newRow("silent device") << QByteArray("address,power_on_password\n7,yes\n")
                                  << QStringList{"--wait", "0.2"} << QByteArray("\n")
                                  << QByteArrayList{"ID07\r", "@Power on lock enable\r"} << false
