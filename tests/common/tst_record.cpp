@@ -4,6 +4,7 @@
 #include "common/record.h"
 
 #include <QTemporaryDir>
+#include <QTimeZone>
 #include <QtTest>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -103,7 +104,7 @@ void TestRecord::timeCarriesItsOffset_data() {
 void TestRecord::timeCarriesItsOffset() {
   QFETCH(int, offsetSeconds);
   QFETCH(QString, written);
-  const QDateTime time(QDate(2026, 3, 1), QTime(14, 2, 11, 7), Qt::OffsetFromUTC, offsetSeconds);
+  const QDateTime time(QDate(2026, 3, 1), QTime(14, 2, 11, 7), QTimeZone(offsetSeconds));
   QCOMPARE(recordTime(time), written);
 }
 
