@@ -36,6 +36,15 @@ std::optional<int> waitMsFrom(const QString &text) {
   return static_cast<int>(std::ceil(seconds * 1000));
 }
 
+std::optional<PlanEncoding> planEncodingNamed(const QString &name) {
+  const QString word = name.toLower();
+  if (word == QLatin1String("utf-8") || word == QLatin1String("utf8"))
+    return PlanEncoding::Utf8;
+  if (word == QLatin1String("gbk"))
+    return PlanEncoding::Gbk;
+  return std::nullopt;
+}
+
 } // namespace
 
 QString commandWord(Command command) { return commandNames().key(command); }
@@ -55,8 +64,9 @@ Parsed parseArguments(const QStringList &arguments) {
   const QCommandLineOption record(QStringLiteral("record"), {}, QStringLiteral("FILE"));
   const QCommandLineOption resume(QStringLiteral("resume"));
   const QCommandLineOption allowRepeats(QStringLiteral("allow-repeats"));
-  parser.addOptions(
-      {help, version, port, rate, parity, wait, listen, hex, json, record, resume, allowRepeats});
+  const QCommandLineOption encoding(QStringLiteral("encoding"), {}, QStringLiteral("ENCODING"));
+  parser.addOptions({help, version, port, rate, parity, wait, listen, hex, json, record, resume,
+                     allowRepeats, encoding});
 
   if (!parser.parse(arguments))
     return Usage{parserProblem(parser, arguments)};
@@ -118,11 +128,20 @@ Parsed parseArguments(const QStringList &arguments) {
   request.record = parser.value(record);
   request.resume = parser.isSet(resume);
   request.allowRepeats = parser.isSet(allowRepeats);
+  if (parser.isSet(encoding)) {
+    const auto named = planEncodingNamed(parser.value(encoding));
+    if (!named)
+      return Usage{QStringLiteral("--encoding 应为 utf-8 或 gbk。"
+                                  "--encoding takes utf-8 or gbk: “%1”")
+                       .arg(parser.value(encoding))};
+    request.encoding = *named;
+  }
   const bool commissioning = request.command == Command::Commission;
-  if (!commissioning && (parser.isSet(record) || request.resume || request.allowRepeats))
-    return Usage{QStringLiteral("--record、--resume 和 --allow-repeats 只用于 commission。"
-                                "--record, --resume and --allow-repeats go with commission "
-                                "only.")};
+  if (!commissioning &&
+      (parser.isSet(record) || request.resume || request.allowRepeats || parser.isSet(encoding)))
+    return Usage{QStringLiteral("--record、--resume、--allow-repeats 和 --encoding 只用于 "
+                                "commission。--record, --resume, --allow-repeats and --encoding "
+                                "go with commission only.")};
   // Every command of a plan waits for its own reply before the next goes out.
   if (commissioning && (request.listen || request.waitMs == 0))
     return Usage{QStringLiteral("commission 等待每条回复，不用 --listen 或 --wait 0。"

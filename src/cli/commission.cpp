@@ -3,6 +3,7 @@
 #include "cli/events.h"
 #include "cli/session.h"
 #include "device/latereply.h"
+#include "device/replytext.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -29,7 +30,7 @@ Commission::Commission(const Request &request, EventWriter &events, SerialPort &
 
 // Why the plan, or the record it is to go on with, refuses the run; empty when nothing does.
 QString Commission::readPlanAndRecord() {
-  plan_ = readPlan(request_.argument, request_.allowRepeats);
+  plan_ = readPlan(request_.argument, request_.allowRepeats, request_.encoding);
   if (!plan_.problems.isEmpty())
     return plan_.problems.join(QLatin1Char('\n'));
   if (!request_.resume) {
@@ -326,10 +327,11 @@ void Commission::stop() {
 // A record that cannot be written ends the run before another frame goes out: what was sent
 // would otherwise be known nowhere.
 bool Commission::record(const QString &command, const QByteArray &frame, const QByteArray &reply,
-                        const QString &outcome, const QString &detail) {
+                        Outcome outcome, const QString &detail) {
   const PlanRow &row = plan_.rows[qMin(row_, plan_.rows.size() - 1)];
+  const QString shown = reply.isEmpty() || outcome == Outcome::stray ? QString() : replyText(reply);
   const QString problem =
-      record_.append({row.line, row.address, command, frame, reply, outcome, detail});
+      record_.append({row.line, row.address, command, frame, reply, shown, outcome, detail});
   if (problem.isEmpty())
     return true;
   events_.failure(Failure(FailureNumber::DeviceIo, problem), ExitStatus::OutputFailed);

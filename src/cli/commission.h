@@ -60,7 +60,7 @@ private:
   void notSent();
   void nextDevice();
   bool record(const QString &command, const QByteArray &frame, const QByteArray &reply,
-              const QString &outcome, const QString &detail = {});
+              Outcome outcome, const QString &detail = {});
   QList<PlanCommand> remaining(const PlanRow &row) const;
   int outcome() const;
   void finish(int status);

@@ -1,6 +1,6 @@
 #include "support/pty.h"
 
-#include "cli/csv.h"
+#include "common/csv.h"
 #include "cli/events.h"
 #include "cli/linereader.h"
 #include "cli/portlist.h"
@@ -184,7 +184,7 @@ struct Commissioning : Cli {
           fields.append(object.value(key).toVariant().toString());
       } else {
         const QStringList values = csvFields(QString::fromUtf8(line)).value_or(QStringList());
-        if (values.size() != 11 || values[0] == "time")
+        if (values.size() != 11 || values[1] == "line")
           continue;
         fields = QStringList{values[1], values[5], values[9], values[6], values[4], values[0]};
       }
@@ -192,9 +192,9 @@ struct Commissioning : Cli {
         continue;
       if (!fields[1].isEmpty() && fields[4] != "2400,n,8,1")
         return {"settings " + fields[4]};
-      // The local time with its zone, to the millisecond.
+      // The local time with its offset from UTC, to the millisecond.
       static const QRegularExpression time(QRegularExpression::anchoredPattern(
-          R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}(Z|[+-]\d\d:\d\d))"));
+          R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d)"));
       if (!time.match(fields[5]).hasMatch())
         return {"time " + fields[5]};
       lines.append(fields.mid(0, 3).join(' '));
@@ -516,6 +516,10 @@ void TestCli::badPortsAndCommandLines_data() {
   QTest::newRow("value missing") << QStringList{"power-on-lock", "--port"} << 2 << "--port";
   QTest::newRow("empty port") << QStringList{"--port=", "power-on-lock"} << 2 << "--port";
   QTest::newRow("flag with a value") << QStringList{"--hex=1", "power-on-lock"} << 2 << "--hex";
+  QTest::newRow("encoding without a plan")
+      << QStringList{"--encoding", "gbk", "user-code", "x"} << 2 << "--encoding";
+  QTest::newRow("unknown encoding")
+      << QStringList{"--encoding", "latin1", "commission", "p.csv"} << 2 << "“latin1”";
   QTest::newRow("plan option without a plan")
       << QStringList{"--resume", "power-on-lock"} << 2 << "--resume";
   QTest::newRow("plan without waiting")
@@ -621,6 +625,11 @@ void TestCli::commissionSendsAndRecordsInOrder_data() {
       << QStringList{"--json"} << QByteArray("s\n\n") << QByteArrayList{"ID02\r", "*@-x\r"} << true
       << QStringList{"2  skipped"} + answered("3", "address") + answered("3", "user-code")
       << QStringList{"1: address, user-code, power-on-lock", "2: address, user-code"} << 9;
+  QTest::newRow("text both UTF-8 and GBK, said to be GBK")
+      << QByteArray("address,user_code\n1,\xC2\xB7\n") << QStringList{"--encoding", "gbk"}
+      << QByteArray("\n") << QByteArrayList{"ID01\r", "*@-\xC2\xB7\r"} << true
+      << answered("2", "address") + answered("2", "user-code")
+      << QStringList{"1: address, user-code"} << 0;
   QTest::newRow("silent device") << QByteArray("address,power_on_password\n7,yes\n")
                                  << QStringList{"--wait", "0.2"} << QByteArray("\n")
                                  << QByteArrayList{"ID07\r", "@Power on lock enable\r"} << false
@@ -635,6 +644,9 @@ void TestCli::commissionSendsAndRecordsInOrder_data() {
   // Nothing is sent, and no device is asked for, when the record cannot be written.
   QTest::newRow("record on a full disk")
       << QByteArray("address,reset_password\n1,yes\n") << QStringList{"--record", "/dev/full"}
+      << QByteArray("\n") << QByteArrayList() << true << QStringList() << QStringList() << 8;
+  QTest::newRow("JSON record on a full disk")
+      << QByteArray("address\n1\n") << QStringList{"--json", "--record", "/dev/full"}
       << QByteArray("\n") << QByteArrayList() << true << QStringList() << QStringList() << 8;
   QTest::newRow("record in a folder that is not there")
       << QByteArray("address\n1\n") << QStringList{"--json", "--record", "/nonexistent/r.jsonl"}
@@ -676,7 +688,9 @@ void TestCli::commissionRefusesBadPlans_data() {
   QTest::newRow("address above 99")
       << QByteArray("address\n1\n100\n") << QStringList{"Line 3, column address", "0 to 99"};
   QTest::newRow("every bad user code named")
-      << QByteArray("address,user_code\n1,") + QByteArray(33, 'x') + "\n2,😀\n3,a\tb\n"
+      << QByteArray("\xEF\xBB\xBF"
+                    "address,user_code\n1,") +
+             QByteArray(33, 'x') + "\n2,😀\n3,a\tb\n"
       << QStringList{"Line 2, column user_code: ", "at most 32",
                      "Line 3, column user_code: ", "GBK",
                      "Line 4, column user_code: ", "a tab"};
@@ -689,7 +703,7 @@ void TestCli::commissionRefusesBadPlans_data() {
   QTest::newRow("yes or no") << QByteArray("address,reset_password\n1,y\n")
                              << QStringList{"Line 2, column reset_password", "“y”"};
   QTest::newRow("open quote") << QByteArray("address,user_code\n1,\"ab\n")
-                              << QStringList{"Line 2: ", "quote"};
+                              << QStringList{"Line 2, character 3: ", "quote"};
   QTest::newRow("more fields than columns")
       << QByteArray("address\n1,2\n") << QStringList{"Line 2: ", "More fields"};
   QTest::newRow("neither UTF-8 nor GBK")
