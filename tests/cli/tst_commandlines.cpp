@@ -105,11 +105,6 @@ void TestCommandLines::setupRefusesOtherArguments_data() {
     row("--com twice for a name", {"--com", "COM2=/dev/a", "--com", "COM2=/dev/b"},
         comTakes.arg("COM2=/dev/b"));
   }
-  // Said in one line, with no word from Qt's platform before it, and not an abort.
-  QTest::newRow("no display, no argument")
-      << QStringList{} << false << 1
-      << QStringLiteral("没有可显示窗口的显示器。No display to show the window on: run "
-                        "qelnor-setup on a desktop, or under xvfb-run.\n");
 }
 
 // These need the application object, which takes out Qt's own options first; the window is
