@@ -72,7 +72,7 @@ wineserver_done
 # The device layer's tests, with the program's own DLLs (Qt6Test.dll, which is not shipped,
 # lies beside the tests).
 test_path="$(winepath -w "$out/$name")"
-for t in tst_frames tst_address tst_replytext; do
+for t in tst_frames tst_address tst_replytext tst_terminationsignal; do
   # Qt Test's own output file: its console output does not reach a pipe under Wine.
   if WINEPATH="$test_path" wine "$build/$t.exe" -o "$(winepath -w "$work/$t.log"),txt" \
     >/dev/null 2>&1; then

@@ -3,7 +3,7 @@
 #include "cli/events.h"
 #include "cli/portlist.h"
 #include "cli/session.h"
-#include "serial/terminationsignal.h"
+#include "common/terminationsignal.h"
 
 #include <QCoreApplication>
 #include <QScopeGuard>
