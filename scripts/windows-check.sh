@@ -570,6 +570,37 @@ status=$(status_of "$setup_exe /S")
 ok "once the programs ended: the silent reinstall (status 0), the silent uninstall (status 0)" \
   "that removes everything, and a new install"
 
+# A file that another program holds open cannot go: the uninstaller removes what it can and keeps
+# itself and its entries (status 2); once the file is free, it uninstalls. cmd appending more's
+# output to LICENSE.txt holds it until it is ended.
+mkfifo "$work/hold"
+(cd "$installed" && wine cmd /c "more >> LICENSE.txt" <"$work/hold" >/dev/null 2>&1) &
+exec 9>"$work/hold"
+license_held() {
+  local pid
+  for pid in $(own_processes 'cmd\.exe /c more|wineserver'); do
+    find "/proc/$pid/fd" -lname "$installed/LICENSE.txt" 2>/dev/null | grep -q . && return 0
+  done
+  return 1
+}
+wait_for 30 license_held || fail "LICENSE.txt was not held open"
+status=$(uninstall_status)
+[ "$status" = 2 ] && [ -f "$installed/uninstall.exe" ] && registered && [ -f "$menu/$title.lnk" ] ||
+  fail "uninstalling with LICENSE.txt held: status '$status', or the uninstaller or its entries gone"
+[ "$(cd "$installed" && find . -type f | sort | tr '\n' ' ')" = "./LICENSE.txt ./uninstall.exe " ] ||
+  fail "uninstalling with LICENSE.txt held left $(cd "$installed" && find . -type f)"
+kill $(own_processes 'cmd\.exe /c more')
+exec 9>&-
+license_free() { ! license_held; }
+wait_for 30 license_free || fail "LICENSE.txt is still held"
+status=$(uninstall_status)
+[ "$status" = 0 ] && [ ! -e "$installed" ] && ! registered ||
+  fail "uninstalling once LICENSE.txt was free: status '$status'"
+status=$(status_of "$setup_exe /S")
+[ "$status" = 0 ] || fail "installing again: status '$status'"
+ok "with LICENSE.txt held open by another program, the silent uninstall (status 2) leaves only" \
+  "it and the uninstaller with its entries; once it is free, the uninstall removes everything"
+
 # The uninstaller as the Start menu and Windows run it, silent too, takes away what the
 # installer put there.
 wineserver -k

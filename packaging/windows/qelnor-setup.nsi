@@ -5,7 +5,8 @@
 ;
 ; Windows keeps a running program's files in use: they can be neither replaced nor removed. So
 ; both the installer and the uninstaller first make sure that no program of this installation
-; runs; asked interactively, silently (/S) they end with error level 2 and change nothing.
+; runs: interactively they ask for it to be closed (Retry or Cancel); silently (/S) they end
+; with error level 2 and change nothing.
 Unicode true
 ; A 32-bit installer would not start on a system that runs 64-bit programs only.
 Target amd64-unicode
