@@ -3,8 +3,8 @@
 #include "cli/events.h"
 #include "cli/portlist.h"
 #include "cli/session.h"
+#include "common/terminationsignal.h"
 #include "serial/openport.h"
-#include "serial/terminationsignal.h"
 
 #include <QCoreApplication>
 #include <QScopeGuard>
