@@ -1,5 +1,6 @@
 #include "cli/arguments.h"
 
+#include "device/frames.h"
 #include "device/usageerror.h"
 #include "serial/openport.h"
 
@@ -56,6 +57,23 @@ std::optional<int> waitMsFrom(const QString &text) {
 } // namespace
 
 QString commandWord(Command command) { return commandNames().key(command); }
+
+QByteArray commandFrame(const Request &request) {
+  switch (request.command) {
+  case Command::Address:
+    return commandFrame(DeviceCommand::Address, request.argument);
+  case Command::UserCode:
+    return commandFrame(DeviceCommand::UserCode, request.argument);
+  case Command::PowerOnLock:
+    return commandFrame(DeviceCommand::PowerOnLock);
+  case Command::ResetPassword:
+    return commandFrame(DeviceCommand::ResetPassword);
+  case Command::List:
+  case Command::Commission:
+    break;
+  }
+  return {};
+}
 
 Parsed parseArguments(const QStringList &arguments) {
   QCommandLineParser parser;

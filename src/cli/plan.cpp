@@ -1,7 +1,6 @@
 #include "cli/plan.h"
 
 #include "cli/csv.h"
-#include "cli/session.h"
 #include "device/codepage.h"
 #include "device/failure.h"
 
