@@ -142,6 +142,7 @@ void SerialPort::setPortOpen(bool open) {
     return;
   if (open) {
     this->open();
+    transmitterBehind_ = systemHasTransmitter(port_.handle());
     output_ = OutputState::Idle;
     hangUpWatch_.start(port_.handle());
   } else {
@@ -275,11 +276,13 @@ void SerialPort::moveOutput() {
     qint64 bytes = 0;
     for (const QByteArray &frame : inLine_)
       bytes += frame.size();
-    transmitter_.start(port_.handle(), bytes, characterTime());
+    if (transmitterBehind_)
+      transmitter_.start(port_.handle(), bytes, characterTime());
     output_ = OutputState::Transmitting;
   }
   QList<QByteArray> left;
-  if (output_ == OutputState::Transmitting && transmitter_.state() == Transmitter::State::Empty) {
+  if (output_ == OutputState::Transmitting &&
+      (!transmitterBehind_ || transmitter_.state() == Transmitter::State::Empty)) {
     transmitter_.reset();
     left = std::exchange(inLine_, {});
     output_ = OutputState::Idle;
@@ -577,10 +580,8 @@ void SerialPort::closeOnLineFault(bool hungUp) {
       QStringLiteral("%1：%2\n串口已关闭。The port has been closed.").arg(tried(), reason);
   if (unsent > 0)
     text += QLatin1Char('\n') + notSentText(unsent);
-  // A close the window was waiting for is over, the frames still on their way counted there.
+  // A close the window was waiting for is over; the frames it gave up are told here.
   const bool closeAwaited = pendingClose_ != nullptr;
-  if (closeAwaited)
-    pendingClose_->notLeft += unsent;
   emit Failed(Failure(FailureNumber::DeviceIo, text));
   if (closeAwaited)
     finishClose();

@@ -202,6 +202,8 @@ private:
   QList<QByteArray> waiting_;
   QList<QByteArray> inLine_;
   Transmitter transmitter_;
+  // Whether the device has a transmitter to see empty (a UART), found at opening.
+  bool transmitterBehind_ = true;
   QTimer outputTimer_;
   // Set while closeWhenLeft waits for the frames to leave.
   std::unique_ptr<LeaveWatch> pendingClose_;

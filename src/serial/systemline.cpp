@@ -46,6 +46,7 @@ bool deviceHungUp(SerialHandle handle) {
 #include <QFile>
 #include <cerrno>
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -85,6 +86,13 @@ qint64 systemInputQueued(SerialHandle handle) {
 
 bool deviceHungUp(SerialHandle handle) {
   return pollNow(handle, 0) & (POLLHUP | POLLERR | POLLNVAL);
+}
+
+// Serial drivers (the UARTs', USB adapters' and modems') describe their line; a pseudo-terminal
+// has nothing to describe.
+bool systemHasTransmitter(SerialHandle handle) {
+  serial_struct line{};
+  return ::ioctl(handle, TIOCGSERIAL, &line) == 0;
 }
 
 // Opened without waiting for a carrier and without becoming the controlling terminal, as Qt opens

@@ -26,6 +26,11 @@ qint64 systemInputQueued(SerialHandle handle);
 bool waitForInput(SerialHandle handle, int ms);
 #endif
 
+// A UART (or a USB adapter standing for one) sends what the driver has passed on after the driver
+// has let go of it, so a frame has left only once the transmitter is empty too. A pseudo-terminal
+// has no transmitter: what it has taken has gone.
+bool systemHasTransmitter(SerialHandle handle);
+
 // The device has hung up: a USB adapter pulled, or (for a pseudo-terminal) its other side
 // closed. A cut cable does not show here: without the modem lines it is only silence.
 bool deviceHungUp(SerialHandle handle);

@@ -13,6 +13,7 @@
 namespace Ui {
 class Form1;
 }
+class PortClosing;
 class SerialPort;
 class QComboBox;
 class QLineEdit;
@@ -61,6 +62,7 @@ private:
   void Combo1_Highlighted(int index);
   void Combo1_ToolTip(const QPoint &globalPosition);
   void MSComm1_OnComm();
+  void MSComm1_EarlierReply(const QByteArray &block);
   void MSComm1_StrayDropped(const QByteArray &bytes);
   void MSComm1_StrayUnanswered();
   void MSComm1_Failed(const Failure &failure);
@@ -80,6 +82,7 @@ private:
 
   std::unique_ptr<Ui::Form1> ui;
   SerialPort *comm_;
+  PortClosing *closing_;
   QMap<int, QString> comDevicesGiven_;
   // Replies, stray bytes and a line fault that arrive while a box is open wait here and are
   // shown in order, once the operator has dismissed the box before: the replies waiting then

@@ -261,8 +261,8 @@ void TestSerialPort::closingWaitsForTheTransmitter() {
   PseudoTerminal device;
   SerialPort port;
   port.setDeviceResolver([&](int) { return device.path(); });
-  OpenPort(port, QStringLiteral("COM1"), QStringLiteral("1200"), QStringLiteral("None"));
   lineCallsWatch(QFile::encodeName(device.path()).constData());
+  OpenPort(port, QStringLiteral("COM1"), QStringLiteral("1200"), QStringLiteral("None"));
   lineCallsHoldDrains(1);
   const auto release = qScopeGuard([] { lineCallsHoldDrains(0); });
   const QByteArray frame("@Power on lock enable\r");
@@ -350,12 +350,12 @@ void TestSerialPort::aReplyBeforeAHangUpIsToldFirst() {
   PseudoTerminal device;
   SerialPort port;
   port.setDeviceResolver([&](int) { return device.path(); });
+  lineCallsWatch(QFile::encodeName(device.path()).constData());
   OpenPort(port, QStringLiteral("COM1"), QStringLiteral("9600"), QStringLiteral("None"));
   QStringList told;
   connect(&port, &SerialPort::OnComm, this,
           [&] { told.append(QString::fromLatin1(port.Input())); });
   connect(&port, &SerialPort::Failed, this, [&] { told.append(QStringLiteral("lost")); });
-  lineCallsWatch(QFile::encodeName(device.path()).constData());
   lineCallsHoldDrains(whileTheFrameLeaves);
   const auto release = qScopeGuard([] { lineCallsHoldDrains(0); });
   port.Output("ID42\r");

@@ -3,6 +3,8 @@
 
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <linux/serial.h>
+#include <poll.h>
 #include <pthread.h>
 #include <stdarg.h>
 #include <stdio.h>
@@ -23,6 +25,10 @@ static int logFile = -1;
 static char *log;
 static size_t logSize;
 static long bytesRead;
+// The paced line: when the last byte written will have left, and what the UART's FIFO holds of it.
+static long microsPerByte;
+static long long lineEndsAt;
+enum { fifoBytes = 16, pollOutBelow = 256 };
 
 // The C library's own function of that name; POSIX's way of turning dlsym's answer into one.
 #define REAL(function, name)                                                                       \
@@ -76,6 +82,25 @@ void lineCallsHoldDrains(int hold) {
   holdDrains = hold;
   pthread_cond_broadcast(&released);
   pthread_mutex_unlock(&mutex);
+}
+
+void lineCallsPace(long micros) {
+  pthread_mutex_lock(&mutex);
+  microsPerByte = micros;
+  lineEndsAt = 0;
+  pthread_mutex_unlock(&mutex);
+}
+
+static long long nowMicros(void) {
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return now.tv_sec * 1000000LL + now.tv_nsec / 1000;
+}
+
+// Bytes of the paced line not yet sent; called with the mutex held.
+static long unsentBytes(void) {
+  const long long left = lineEndsAt - nowMicros();
+  return left > 0 ? (long)((left + microsPerByte - 1) / microsPerByte) : 0;
 }
 
 char *lineCallsLog(void) {
@@ -139,6 +164,12 @@ __attribute__((constructor)) static void fromEnvironment(void) {
 ssize_t write(int fd, const void *bytes, size_t count) {
   const ssize_t written = realWrite(fd, bytes, count);
   if (written > 0 && isWatched(fd)) {
+    pthread_mutex_lock(&mutex);
+    if (microsPerByte > 0) {
+      const long long now = nowMicros();
+      lineEndsAt = (lineEndsAt > now ? lineEndsAt : now) + written * microsPerByte;
+    }
+    pthread_mutex_unlock(&mutex);
     char line[32];
     snprintf(line, sizeof line, "write %zd", written);
     note(line);
@@ -170,10 +201,37 @@ int tcdrain(int fd) {
   pthread_mutex_lock(&mutex);
   while (holdDrains)
     pthread_cond_wait(&released, &mutex);
+  const long long lineMicros = microsPerByte > 0 ? lineEndsAt - nowMicros() : 0;
   pthread_mutex_unlock(&mutex);
+  if (lineMicros > 0) {
+    const struct timespec lineTime = {lineMicros / 1000000, (lineMicros % 1000000) * 1000};
+    nanosleep(&lineTime, NULL);
+  }
   const int result = real(fd);
   note("drained");
   return result;
+}
+
+// A paced line takes more only when fewer than 256 bytes wait, as a terminal's driver does.
+int poll(struct pollfd *fds, nfds_t count, int timeout) {
+  static int (*real)(struct pollfd *, nfds_t, int);
+  REAL(real, "poll");
+  const int ready = real(fds, count, timeout);
+  if (ready <= 0 || microsPerByte == 0)
+    return ready;
+  int stillReady = ready;
+  for (nfds_t i = 0; i < count; ++i) {
+    if (!(fds[i].revents & POLLOUT) || !isWatched(fds[i].fd))
+      continue;
+    pthread_mutex_lock(&mutex);
+    const int full = unsentBytes() >= pollOutBelow;
+    pthread_mutex_unlock(&mutex);
+    if (full) {
+      fds[i].revents &= ~POLLOUT;
+      stillReady -= fds[i].revents == 0;
+    }
+  }
+  return stillReady;
 }
 
 int tcsetattr(int fd, int when, const struct termios *settings) {
@@ -191,6 +249,24 @@ int ioctl(int fd, unsigned long request, ...) {
   va_start(arguments, request);
   void *argument = va_arg(arguments, void *);
   va_end(arguments);
+  // The device stands for a UART, which describes its line; a pseudo-terminal would not.
+  if (request == TIOCGSERIAL && isWatched(fd)) {
+    memset(argument, 0, sizeof(struct serial_struct));
+    return 0;
+  }
+  // A paced line's driver holds what has not been sent, but for what the FIFO has taken; a flush
+  // of output leaves the FIFO as it is.
+  if ((request == TIOCOUTQ || request == TCFLSH) && microsPerByte > 0 && isWatched(fd)) {
+    pthread_mutex_lock(&mutex);
+    const long unsent = unsentBytes();
+    if (request == TIOCOUTQ)
+      *(int *)argument = unsent > fifoBytes ? (int)(unsent - fifoBytes) : 0;
+    else if ((long)argument == TCOFLUSH || (long)argument == TCIOFLUSH)
+      lineEndsAt = nowMicros() + (unsent < fifoBytes ? unsent : fifoBytes) * microsPerByte;
+    pthread_mutex_unlock(&mutex);
+    if (request == TIOCOUTQ)
+      return 0;
+  }
   const char *name = request == TCSETS    ? "TCSETS"
                      : request == TCSETSW ? "TCSETSW"
                      : request == TCSETSF ? "TCSETSF"
