@@ -7,8 +7,8 @@
 // stall of the event loop.
 // Prints one line. Not a test: nothing here passes or fails.
 //   bench-close [LEAVING_MS]      how long the frames leave before the discard, 3000 by default
+#include "../tests/support/linecalls.h"
 #include "clock.h"
-#include "linecalls.h"
 #include "serial/serialport.h"
 #include "window/form1.h"
 

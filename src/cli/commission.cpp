@@ -17,12 +17,15 @@ Commission::Commission(const Request &request, EventWriter &events, QObject *par
   wait_.setSingleShot(true);
   connect(&wait_, &QTimer::timeout, this, &Commission::waitOver);
   connect(&port_, &SerialPort::OnComm, this, &Commission::receive);
-  connect(&port_, &SerialPort::StrayDropped, this, [this](const QByteArray &bytes) {
+  const auto stray = [this](const QByteArray &bytes) {
     if (done_)
       return;
     events_.stray(bytes);
     record(QString(), {}, bytes, Outcome::stray);
-  });
+  };
+  connect(&port_, &SerialPort::StrayDropped, this, stray);
+  // A reply that came while the next frame was leaving answers an earlier frame.
+  connect(&port_, &SerialPort::EarlierReply, this, stray);
   connect(&port_, &SerialPort::Failed, this, &Commission::lineFault);
 }
 

@@ -66,30 +66,37 @@ void requireZero(int value, const QString &property) {
 
 // How long frames may take to leave: the line time of what waits when the wait begins, plus a
 // margin, and no more than stalledMs in which none of it leaves (the device has stopped reading).
-// Counted in polls, not on the clock, for the stall: a program the system stopped for a while (a
-// busy machine) must not take that pause for a device that stopped reading.
+// Counted in the polls' own time as well as on the clock: a program the system stopped for a
+// while (a busy machine) must not take that pause for a device that stopped reading, or for a
+// transmitter that never empties.
 class LeaveWatch {
 public:
   LeaveWatch(qint64 waitingBytes, qint64 characterMicros)
-      : deadline_(waitingBytes * characterMicros / 1000 + Transmitter::marginMs, Qt::PreciseTimer),
-        waiting_(waitingBytes) {}
+      : limitMs_(waitingBytes * characterMicros / 1000 + marginMs),
+        deadline_(limitMs_, Qt::PreciseTimer), waiting_(waitingBytes) {}
 
-  // Called once a poll with what waits now.
-  bool givesUp(qint64 waitingBytes) {
+  // Called after each poll of polledMs with what waits now.
+  bool givesUp(qint64 waitingBytes, int polledMs) {
     constexpr int stalledMs = 250;
-    stalledPolls_ = waitingBytes == 0 || waitingBytes < waiting_ ? 0 : stalledPolls_ + 1;
+    polledMs_ += polledMs;
+    stalledMs_ = waitingBytes == 0 || waitingBytes < waiting_ ? 0 : stalledMs_ + polledMs;
     waiting_ = waitingBytes;
-    return deadline_.hasExpired() || stalledPolls_ >= stalledMs / pollMs;
+    return (deadline_.hasExpired() && polledMs_ >= limitMs_) || stalledMs_ >= stalledMs;
   }
 
   // Frames given up while the close waited, and the count of frames leaving last told.
   qint64 notLeft = 0;
   qint64 toldLeaving = -1;
 
+  // The allowance beyond the line time: a busy machine, a USB adapter's latency timer.
+  static constexpr int marginMs = 500;
+
 private:
+  qint64 limitMs_;
   QDeadlineTimer deadline_;
   qint64 waiting_;
-  int stalledPolls_ = 0;
+  qint64 polledMs_ = 0;
+  int stalledMs_ = 0;
 };
 
 SerialPort::SerialPort(QObject *parent) : QObject(parent), port_(this), hangUpWatch_(this) {
@@ -281,7 +288,7 @@ void SerialPort::moveOutput() {
     output_ = OutputState::Transmitting;
   }
   QList<QByteArray> left;
-  if (output_ == OutputState::Transmitting &&
+  if ((output_ == OutputState::Transmitting || output_ == OutputState::Stuck) &&
       (!transmitterBehind_ || transmitter_.state() == Transmitter::State::Empty)) {
     transmitter_.reset();
     left = std::exchange(inLine_, {});
@@ -334,11 +341,12 @@ void SerialPort::outputTick() {
     return finishClose();
   if (output_ == OutputState::Idle && waiting_.isEmpty())
     return finishClose();
-  const bool stuck = transmitter_.state() == Transmitter::State::Overdue;
-  if (pendingClose_->givesUp(OutBufferCount()) || stuck) {
+  if (pendingClose_->givesUp(OutBufferCount(), pollMs)) {
+    if (output_ == OutputState::Transmitting)
+      output_ = OutputState::Stuck;
     pendingClose_->notLeft += dropUnsent();
     // The transmitter may still hold the head of what the system had: it leaves first.
-    if (output_ == OutputState::Idle || stuck)
+    if (output_ == OutputState::Idle)
       return finishClose();
   }
   if (const qint64 frames = framesLeaving(); frames != pendingClose_->toldLeaving) {
@@ -379,11 +387,11 @@ qint64 SerialPort::discardUnsent() {
 // "not sent" true and leaves nothing for the next program's frames to follow; a frame the line
 // had begun to shift out did not leave whole and is counted too. A pseudo-terminal reports no
 // queue: what it holds went whole, and its other side reads it when it reads again. A transmitter
-// that never emptied holds its frames for good.
+// that did not empty in time holds its frames for good.
 qint64 SerialPort::dropUnsent() {
   qint64 frames = waiting_.size();
   waiting_.clear();
-  if (port_.isOpen() && transmitter_.state() == Transmitter::State::Overdue) {
+  if (output_ == OutputState::Stuck) {
     frames += inLine_.size();
     inLine_.clear();
     transmitter_.reset();
@@ -462,9 +470,13 @@ bool SerialPort::waitForOutput(bool tellFault) {
         closeOnLineFault(true);
       break;
     }
-    if (watch.givesUp(OutBufferCount()) || transmitter_.state() == Transmitter::State::Overdue)
+    const int sliceMs = output_ == OutputState::Transmitting ? 1 : pollMs;
+    waitForLine(sliceMs);
+    if (port_.isOpen() && watch.givesUp(OutBufferCount(), sliceMs)) {
+      if (output_ == OutputState::Transmitting)
+        output_ = OutputState::Stuck;
       break;
-    waitForLine(output_ == OutputState::Transmitting ? 1 : pollMs);
+    }
   }
   return false;
 }

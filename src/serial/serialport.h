@@ -52,6 +52,7 @@ public:
     Handing,      // a frame is being written: a write the line cannot take yet is no fault
     Queued,       // frames handed over are in the system's queue
     Transmitting, // the queue is empty; the transmitter is sending its last bytes
+    Stuck,        // the transmitter did not empty in time: its frames count as not sent
     Closing,      // the port is closing: what it raises now is the closing's own
   };
 

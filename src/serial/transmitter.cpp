@@ -44,7 +44,6 @@ void Transmitter::start(SerialHandle handle, qint64 bytes, qint64 characterMicro
     bound_ = QDeadlineTimer(lineMs, Qt::PreciseTimer);
     return;
   }
-  bound_ = QDeadlineTimer(lineMs + marginMs, Qt::PreciseTimer);
   drain_ = std::make_shared<Drain>();
   std::thread([drain = drain_, descriptor] {
     ::tcdrain(descriptor);
@@ -56,9 +55,7 @@ void Transmitter::start(SerialHandle handle, qint64 bytes, qint64 characterMicro
 Transmitter::State Transmitter::state() const {
   if (!started_)
     return State::Idle;
-  if (drain_ ? drain_->done.load() : bound_.hasExpired())
-    return State::Empty;
-  return bound_.hasExpired() ? State::Overdue : State::Sending;
+  return (drain_ ? drain_->done.load() : bound_.hasExpired()) ? State::Empty : State::Sending;
 }
 
 #endif

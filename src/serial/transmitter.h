@@ -11,14 +11,13 @@
 // rate. Nothing here blocks the caller: on Linux tcdrain runs on a thread of its own; on Windows,
 // where flushing a serial handle discards its output under Wine and no call tells when the shift
 // register is empty, the FIFO and the shift register are given their line time once the driver's
-// queue is empty.
+// queue is empty. How long to wait for it is the caller's to say.
 class Transmitter {
 public:
   enum class State {
     Idle,    // no wait started
     Sending, // the transmitter may still hold bytes
     Empty,   // its last bit has left
-    Overdue, // it did not empty within the line time of what it could hold, plus a margin
   };
 
   // Starts the wait, once the driver's queue is empty, for the bytes handed over last, each
@@ -26,9 +25,6 @@ public:
   void start(SerialHandle handle, qint64 bytes, qint64 characterMicros);
   State state() const;
   void reset();
-
-  // The allowance beyond the line time: a busy machine, a USB adapter's latency timer.
-  static constexpr int marginMs = 500;
 
 private:
   struct Drain;

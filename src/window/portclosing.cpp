@@ -59,20 +59,19 @@ void PortClosing::Discard_Click() {
 }
 
 // Told from the event loop rather than from inside the port's notification, and only then does
-// the caller go on.
+// the caller go on; until then the close is still under way.
 void PortClosing::MSComm1_Closed(qint64 framesNotLeft) {
   if (then_.empty())
     return;
   boxAfter_.stop();
   if (box_)
     box_->deleteLater();
-  const auto then = std::exchange(then_, {});
   const QString text =
       discarded_ ? SerialPort::notSentText(framesNotLeft) : SerialPort::notLeftText(framesNotLeft);
-  QTimer::singleShot(0, this, [this, then, framesNotLeft, text] {
+  QTimer::singleShot(0, this, [this, framesNotLeft, text] {
     if (framesNotLeft > 0)
       showMessageBox(window_, text);
-    for (const auto &next : then)
+    for (const auto &next : std::exchange(then_, {}))
       next();
   });
 }

@@ -159,6 +159,8 @@ __attribute__((constructor)) static void fromEnvironment(void) {
     logFile = open(file, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   const char *hold = getenv("QELNOR_LINE_CALLS_HOLD_DRAINS");
   holdDrains = hold && strcmp(hold, "1") == 0;
+  const char *pace = getenv("QELNOR_LINE_CALLS_PACE");
+  microsPerByte = pace ? atol(pace) : 0;
 }
 
 ssize_t write(int fd, const void *bytes, size_t count) {
@@ -234,6 +236,21 @@ int poll(struct pollfd *fds, nfds_t count, int timeout) {
   return stillReady;
 }
 
+// A flush of a paced line's output leaves what the FIFO has taken.
+int tcflush(int fd, int queue) {
+  static int (*real)(int, int);
+  REAL(real, "tcflush");
+  if (isWatched(fd)) {
+    note("tcflush");
+    pthread_mutex_lock(&mutex);
+    const long unsent = unsentBytes();
+    if (microsPerByte > 0 && (queue == TCOFLUSH || queue == TCIOFLUSH))
+      lineEndsAt = nowMicros() + (unsent < fifoBytes ? unsent : fifoBytes) * microsPerByte;
+    pthread_mutex_unlock(&mutex);
+  }
+  return real(fd, queue);
+}
+
 int tcsetattr(int fd, int when, const struct termios *settings) {
   static int (*real)(int, int, const struct termios *);
   REAL(real, "tcsetattr");
@@ -254,18 +271,13 @@ int ioctl(int fd, unsigned long request, ...) {
     memset(argument, 0, sizeof(struct serial_struct));
     return 0;
   }
-  // A paced line's driver holds what has not been sent, but for what the FIFO has taken; a flush
-  // of output leaves the FIFO as it is.
-  if ((request == TIOCOUTQ || request == TCFLSH) && microsPerByte > 0 && isWatched(fd)) {
+  // A paced line's driver holds what has not been sent, but for what the FIFO has taken.
+  if (request == TIOCOUTQ && microsPerByte > 0 && isWatched(fd)) {
     pthread_mutex_lock(&mutex);
     const long unsent = unsentBytes();
-    if (request == TIOCOUTQ)
-      *(int *)argument = unsent > fifoBytes ? (int)(unsent - fifoBytes) : 0;
-    else if ((long)argument == TCOFLUSH || (long)argument == TCIOFLUSH)
-      lineEndsAt = nowMicros() + (unsent < fifoBytes ? unsent : fifoBytes) * microsPerByte;
+    *(int *)argument = unsent > fifoBytes ? (int)(unsent - fifoBytes) : 0;
     pthread_mutex_unlock(&mutex);
-    if (request == TIOCOUTQ)
-      return 0;
+    return 0;
   }
   const char *name = request == TCSETS    ? "TCSETS"
                      : request == TCSETSW ? "TCSETSW"
