@@ -71,8 +71,10 @@ void requireZero(int value, const QString &property) {
 // transmitter that never empties.
 class LeaveWatch {
 public:
-  LeaveWatch(qint64 waitingBytes, qint64 characterMicros)
-      : limitMs_(waitingBytes * characterMicros / 1000 + marginMs),
+  LeaveWatch(qint64 waitingBytes, qint64 characterMicros, qint64 notLeftSoFar = 0,
+             qint64 leavingTold = -1)
+      : notLeft(notLeftSoFar), toldLeaving(leavingTold),
+        limitMs_(waitingBytes * characterMicros / 1000 + marginMs),
         deadline_(limitMs_, Qt::PreciseTimer), waiting_(waitingBytes) {}
 
   // Called after each poll of polledMs with what waits now.
@@ -84,9 +86,16 @@ public:
     return (deadline_.hasExpired() && polledMs_ >= limitMs_) || stalledMs_ >= stalledMs;
   }
 
+  // After giving up, what is left (the head of a frame in the transmitter) gets a wait of its own.
+  void giveUpOnce(qint64 waitingBytes, qint64 characterMicros) {
+    *this = LeaveWatch(waitingBytes, characterMicros, notLeft, toldLeaving);
+    gaveUp = true;
+  }
+
   // Frames given up while the close waited, and the count of frames leaving last told.
   qint64 notLeft = 0;
   qint64 toldLeaving = -1;
+  bool gaveUp = false;
 
   // The allowance beyond the line time: a busy machine, a USB adapter's latency timer.
   static constexpr int marginMs = 500;
@@ -342,12 +351,14 @@ void SerialPort::outputTick() {
   if (output_ == OutputState::Idle && waiting_.isEmpty())
     return finishClose();
   if (pendingClose_->givesUp(OutBufferCount(), pollMs)) {
-    if (output_ == OutputState::Transmitting)
+    // The transmitter may still hold the head of what the system had: it is let go once more,
+    // for its own line time, before its frames are given up too.
+    if (output_ == OutputState::Transmitting || pendingClose_->gaveUp)
       output_ = OutputState::Stuck;
     pendingClose_->notLeft += dropUnsent();
-    // The transmitter may still hold the head of what the system had: it leaves first.
     if (output_ == OutputState::Idle)
       return finishClose();
+    pendingClose_->giveUpOnce(bytesLeaving(), characterTime());
   }
   if (const qint64 frames = framesLeaving(); frames != pendingClose_->toldLeaving) {
     pendingClose_->toldLeaving = frames;

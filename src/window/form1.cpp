@@ -307,12 +307,14 @@ void Form1::Combo1_ToolTip(const QPoint &globalPosition) {
 void Form1::MSComm1_OnComm() {
   if (comm_->CommEvent() != SerialPort::comEvReceive)
     return;
-  MSComm1_EarlierReply(comm_->Input());
+  receiveReply(comm_->Input());
 }
 
 // The reply to an earlier frame, come in while a later one was leaving, is shown as any reply:
 // the window's frames are answered in the order they left.
-void Form1::MSComm1_EarlierReply(const QByteArray &block) {
+void Form1::MSComm1_EarlierReply(const QByteArray &block) { receiveReply(block); }
+
+void Form1::receiveReply(const QByteArray &block) {
   replies_.push(block);
   arrivedDuringBox_ |= boxOpen_;
   // Stray bytes before it are told with it.

@@ -71,6 +71,7 @@ private:
   // Runs a handler's work; a Failure it raises is reported and ends only that work.
   template <typename Work> void guarded(Work work);
   void limitEntry(QLineEdit *box);
+  void receiveReply(const QByteArray &block);
   void pressIfEnabled(QPushButton *button, QLineEdit *from);
   void setPortOpenedControls(bool opened);
   // Returns whether the operator closed the port from the box (offered when offerClose).

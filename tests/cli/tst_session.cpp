@@ -80,8 +80,8 @@ void TestSession::settingsStayUntilTheFrameHasLeft_data() {
   QTest::newRow("after the reply") << QStringList{"--wait", "5", "address", "42"} << true;
 }
 
-// A UART at 2400 baud still sends the frame's last bits when its driver has let go of them: the
-// line's settings are put back, and the port closed, only once they have gone.
+// A UART still sends the frame's last bits when its driver has let go of them: the line's
+// settings are put back, and the port closed, only once they have gone.
 void TestSession::settingsStayUntilTheFrameHasLeft() {
   QFETCH(QStringList, arguments);
   QFETCH(bool, answer);

@@ -3,9 +3,9 @@
 // What a program does to one serial device, as the system sees it: linked into a test executable
 // that exports its symbols, this stands in for the C library's write, read, poll, tcdrain,
 // tcflush, tcsetattr, ioctl and close, notes the calls on that device in order, one line each
-// ("write 5", "read 12", "drain", "drained", "tcflush", "tcsetattr", "TCSETS", "TCFLSH", "close")
-// and passes them on. The device answers as a UART's driver does (TIOCGSERIAL), and its tcdrain can
-// be held, as a UART still shifting out its last bits holds it.
+// ("write 5", "read 12", "drain", "drained", "tcflush", "tcsetattr", "close") and passes them on.
+// The device answers as a UART's driver does (TIOCGSERIAL), and its tcdrain can be held, as a UART
+// still shifting out its last bits holds it.
 //
 // A program started by a test is set up from its environment when it starts:
 // QELNOR_LINE_CALLS_DEVICE (the device to watch), QELNOR_LINE_CALLS_LOG (a file the lines are
