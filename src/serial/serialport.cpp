@@ -315,7 +315,14 @@ void SerialPort::moveOutput() {
 }
 
 bool SerialPort::frameOnItsWay() const {
-  return !waiting_.isEmpty() || (output_ == OutputState::Queued && bytesInDriver() > 0);
+#ifdef Q_OS_WIN
+  // Qt counts a write as pending until it has handled its completion, which can come after the
+  // device's answer to it; the driver's own count is the one to go by.
+  const qint64 inDriver = systemOutputQueued(port_.handle());
+#else
+  const qint64 inDriver = bytesInDriver();
+#endif
+  return !waiting_.isEmpty() || (output_ == OutputState::Queued && inDriver > 0);
 }
 
 qint64 SerialPort::inputHeld() const {
@@ -424,6 +431,10 @@ void SerialPort::closePort() {
   dropUnsent();
   if (output_ != OutputState::Idle)
     waitForOutput(false);
+  closeDevice();
+}
+
+void SerialPort::closeDevice() {
   output_ = OutputState::Closing;
   port_.close();
   output_ = OutputState::Closed;
@@ -593,12 +604,7 @@ void SerialPort::closeOnLineFault(bool hungUp) {
   strayTimer_.stop();
   if (port_.bytesAvailable() > 0)
     emit StrayDropped(port_.readAll());
-  port_.close();
-  output_ = OutputState::Closed;
-  outputTimer_.stop();
-  transmitter_.reset();
-  inLine_.clear();
-  earlier_ = 0;
+  closeDevice();
   QString text =
       QStringLiteral("%1：%2\n串口已关闭。The port has been closed.").arg(tried(), reason);
   if (unsent > 0)

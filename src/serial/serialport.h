@@ -180,6 +180,8 @@ private:
   void waitForLine(int ms);
   qint64 dropUnsent();
   void closePort();
+  // Closes the device at once and forgets what was on its way.
+  void closeDevice();
   void finishClose();
   qint64 bytesInDriver() const;
   // The bytes of the frames that have not left yet, wherever they are.

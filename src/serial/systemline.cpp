@@ -5,11 +5,13 @@
 
 namespace {
 
-qint64 outputQueue(SerialHandle handle) {
+COMSTAT commStatus(SerialHandle handle) {
   COMSTAT status{};
   DWORD errors = 0;
-  return ClearCommError(handle, &errors, &status) ? qint64(status.cbOutQue) : 0;
+  return ClearCommError(handle, &errors, &status) ? status : COMSTAT{};
 }
+
+qint64 outputQueue(SerialHandle handle) { return commStatus(handle).cbOutQue; }
 
 } // namespace
 
@@ -24,11 +26,7 @@ bool systemTakesFrameWhole(SerialHandle handle) { return outputQueue(handle) == 
 
 bool systemInputPending(SerialHandle) { return false; }
 
-qint64 systemInputQueued(SerialHandle handle) {
-  COMSTAT status{};
-  DWORD errors = 0;
-  return ClearCommError(handle, &errors, &status) ? qint64(status.cbInQue) : 0;
-}
+qint64 systemInputQueued(SerialHandle handle) { return commStatus(handle).cbInQue; }
 
 // Qt 6.4 keeps a WaitCommEvent pending on the port, so a removed device always ends up as an
 // error of the port: the wait (or a read or write) completes with ERROR_ACCESS_DENIED, which Qt
@@ -41,6 +39,12 @@ bool deviceHungUp(SerialHandle handle) {
   DWORD status = 0;
   return !GetCommModemStatus(handle, &status);
 }
+
+// Every port Windows opens as COMn has a driver with a transmit queue behind it.
+bool systemHasTransmitter(SerialHandle) { return true; }
+
+ExclusiveCheck::ExclusiveCheck(const QString &) {}
+ExclusiveCheck::~ExclusiveCheck() = default;
 
 #else
 #include <QFile>
