@@ -2,7 +2,8 @@
 # Builds the programs and their bench-only executables in release mode into ./build-release and
 # measures, with a pseudo-terminal as the device and no display:
 #   - the window program's start-up, memory, send and reply latency and idle CPU against a bare
-#     Qt program;
+#     Qt program, and the longest stall of its event loop while it closes with a deep queue at
+#     1200 baud;
 #   - qelnor-cli from start to exit for one command against a device that answers after 20 ms,
 #     the same with --wait 0, and a bare QCoreApplication as the floor;
 #   - qelnor-cli commission over a plan of 40 devices against the same device, with --wait 1.
@@ -33,11 +34,13 @@ done
 "$root/scripts/configure.sh" "$root/bench" "$build" -DCMAKE_BUILD_TYPE=Release
 cmake --build "$build" --parallel "$(nproc)" --target \
   qelnor-setup qelnor-cli bench-start-form bench-start-bare bench-probe-form bench-probe-bare \
-  bench-driver bench-cli bench-start-core bench-commission >/dev/null
+  bench-driver bench-cli bench-start-core bench-commission bench-close >/dev/null
 
 echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //')"
 if [ "$what" != cli ]; then
   QT_QPA_PLATFORM=offscreen "$build/bench/bench-driver" "$build/bench"
+  echo
+  QT_QPA_PLATFORM=offscreen "$build/bench/bench-close"
 fi
 if [ "$what" != window ]; then
   [ "$what" = cli ] || echo

@@ -1,6 +1,7 @@
 #include "cli/arguments.h"
 
 #include "common/usageerror.h"
+#include "device/frames.h"
 #include "serial/openport.h"
 
 #include <QCommandLineParser>
@@ -48,6 +49,23 @@ std::optional<PlanEncoding> planEncodingNamed(const QString &name) {
 } // namespace
 
 QString commandWord(Command command) { return commandNames().key(command); }
+
+QByteArray commandFrame(const Request &request) {
+  switch (request.command) {
+  case Command::Address:
+    return commandFrame(DeviceCommand::Address, request.argument);
+  case Command::UserCode:
+    return commandFrame(DeviceCommand::UserCode, request.argument);
+  case Command::PowerOnLock:
+    return commandFrame(DeviceCommand::PowerOnLock);
+  case Command::ResetPassword:
+    return commandFrame(DeviceCommand::ResetPassword);
+  case Command::List:
+  case Command::Commission:
+    break;
+  }
+  return {};
+}
 
 Parsed parseArguments(const QStringList &arguments) {
   QCommandLineParser parser;

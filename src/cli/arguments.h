@@ -67,5 +67,9 @@ using Parsed = std::variant<Request, ShowHelp, ShowVersion, Usage>;
 // them).
 Parsed parseArguments(const QStringList &arguments);
 
+// The frame the window's button for the request's command sends; raises its refusal. Nothing
+// for the commands that send no frame of their own.
+QByteArray commandFrame(const Request &request);
+
 QString helpText();
 QString versionText();

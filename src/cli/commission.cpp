@@ -25,6 +25,7 @@ Commission::Commission(const Request &request, EventWriter &events, SerialPort &
   connect(&timer_, &QTimer::timeout, this, &Commission::timerOver);
   connect(&port_, &SerialPort::OnComm, this, &Commission::receive);
   connect(&port_, &SerialPort::StrayDropped, this, &Commission::strayDropped);
+  connect(&port_, &SerialPort::EarlierReply, this, &Commission::earlierReply);
   connect(&port_, &SerialPort::Failed, this, &Commission::lineFault);
 }
 
@@ -102,6 +103,9 @@ int Commission::outcome() const {
 
 void Commission::askForDevice() {
   step_ = Step::Asking;
+  // Across the operator's answer another device may be on the line: nothing it sends is taken
+  // for the reply of a frame sent before.
+  unanswered_.reset();
   while (row_ < plan_.rows.size() && remaining(plan_.rows[row_]).isEmpty())
     ++row_;
   if (row_ == plan_.rows.size())
@@ -199,6 +203,8 @@ void Commission::sendNext() {
   if (!left)
     return notSent();
   events_.sent(request_.port, frame);
+  // Once the frame has left, what comes is its own reply.
+  unanswered_.reset();
   if (!record(inFlight_->word, frame, {}, Outcome::sent))
     return;
   step_ = Step::AwaitingReply;
@@ -264,8 +270,23 @@ void Commission::waitOver() {
 void Commission::settled() {
   if (port_.InBufferCount() > 0)
     return timer_.start(quietAfterNoReplyMs(request_.waitMs));
-  inFlight_.reset();
+  unanswered_ = Unanswered{row_, *std::exchange(inFlight_, std::nullopt)};
   sendNext();
+}
+
+// A whole reply that came while the next frame was still leaving answers an earlier frame: the
+// one left without its reply, late, or no frame of this run.
+void Commission::earlierReply(const QByteArray &block) {
+  if (step_ == Step::Done)
+    return;
+  events_.earlier(block);
+  if (const auto before = std::exchange(unanswered_, std::nullopt)) {
+    ++lateReplies_;
+    record(plan_.rows[before->row], before->command.word, before->command.frame, block,
+           Outcome::late);
+  } else {
+    record(QString(), {}, block, Outcome::unasked);
+  }
 }
 
 void Commission::strayDropped(const QByteArray &bytes) {
@@ -328,7 +349,12 @@ void Commission::stop() {
 // would otherwise be known nowhere.
 bool Commission::record(const QString &command, const QByteArray &frame, const QByteArray &reply,
                         Outcome outcome, const QString &detail) {
-  const PlanRow &row = plan_.rows[qMin(row_, plan_.rows.size() - 1)];
+  return record(plan_.rows[qMin(row_, plan_.rows.size() - 1)], command, frame, reply, outcome,
+                detail);
+}
+
+bool Commission::record(const PlanRow &row, const QString &command, const QByteArray &frame,
+                        const QByteArray &reply, Outcome outcome, const QString &detail) {
   const QString shown = reply.isEmpty() || outcome == Outcome::stray ? QString() : replyText(reply);
   const QString problem =
       record_.append({row.line, row.address, command, frame, reply, shown, outcome, detail});

@@ -56,11 +56,14 @@ private:
   void waitOver();
   void settled();
   void strayDropped(const QByteArray &bytes);
+  void earlierReply(const QByteArray &block);
   void lineFault(const Failure &failure);
   void notSent();
   void nextDevice();
   bool record(const QString &command, const QByteArray &frame, const QByteArray &reply,
               Outcome outcome, const QString &detail = {});
+  bool record(const PlanRow &row, const QString &command, const QByteArray &frame,
+              const QByteArray &reply, Outcome outcome, const QString &detail = {});
   QList<PlanCommand> remaining(const PlanRow &row) const;
   int outcome() const;
   void finish(int status);
@@ -79,6 +82,13 @@ private:
   QList<PlanCommand> pending_;
   // The frame on its way, awaited, or (while settling) the one whose reply did not come.
   std::optional<PlanCommand> inFlight_;
+  // The last frame whose wait and quiet ran out without a reply, with its row, until the next
+  // frame has left: a reply that comes while that frame leaves is this one's, late.
+  struct Unanswered {
+    qsizetype row;
+    PlanCommand command;
+  };
+  std::optional<Unanswered> unanswered_;
   bool pressIgnoredTold_ = false;
   int answeredCount_ = 0;
   int noReplies_ = 0;

@@ -55,6 +55,14 @@ void EventWriter::stray(const QByteArray &bytes) {
         boxText({event}, 0));
 }
 
+void EventWriter::earlier(const QByteArray &block) {
+  write(json_ ? out_ : err_,
+        {{QStringLiteral("event"), QStringLiteral("earlier")},
+         {QStringLiteral("text"), replyText(block)},
+         {QStringLiteral("hex"), hexBytes(block)}},
+        SerialPort::earlierReplyText(replyText(block)));
+}
+
 void EventWriter::failure(const Failure &failure, int status) {
   write(err_,
         {{QStringLiteral("event"), QStringLiteral("error")},

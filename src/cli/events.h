@@ -16,6 +16,8 @@ public:
   void sent(const QString &port, const QByteArray &frame);
   void reply(const QByteArray &block);
   void stray(const QByteArray &bytes);
+  // A reply that came while a later frame was still leaving: an earlier frame's.
+  void earlier(const QByteArray &block);
   void failure(const Failure &failure, int status);
   void noReply(int waitMs);
   void stopped(int signal, int status);

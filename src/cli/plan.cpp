@@ -1,6 +1,5 @@
 #include "cli/plan.h"
 
-#include "cli/session.h"
 #include "common/csv.h"
 #include "device/codepage.h"
 #include "device/failure.h"

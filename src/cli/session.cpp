@@ -1,25 +1,8 @@
 #include "cli/session.h"
 
 #include "cli/events.h"
-#include "device/frames.h"
+#include "device/replytext.h"
 #include "serial/openport.h"
-
-QByteArray commandFrame(const Request &request) {
-  switch (request.command) {
-  case Command::Address:
-    return addressFrame(request.argument);
-  case Command::UserCode:
-    return userCodeFrame(request.argument);
-  case Command::PowerOnLock:
-    return powerOnLockFrame();
-  case Command::ResetPassword:
-    return initialPasswordFrame();
-  case Command::List:
-  case Command::Commission:
-    break;
-  }
-  return {};
-}
 
 void openRequestedPort(SerialPort &port, const Request &request) {
   if (request.portIsDevice)
@@ -40,16 +23,20 @@ Session::Session(const Request &request, EventWriter &events, QObject *parent)
   connect(&wait_, &QTimer::timeout, this,
           [this] { finish(replies_ > 0 ? ExitStatus::Sent : ExitStatus::NoReply); });
   connect(&port_, &SerialPort::OnComm, this, &Session::receive);
-  connect(&port_, &SerialPort::StrayDropped, this,
-          [this](const QByteArray &bytes) { events_.stray(bytes); });
-  connect(&port_, &SerialPort::Failed, this,
-          [this](const Failure &failure) { fail(failure, ExitStatus::DeviceLost); });
+  connect(&port_, &SerialPort::StrayDropped, this, [this](const QByteArray &bytes) {
+    if (stage_ != Stage::Done)
+      events_.stray(bytes);
+  });
+  connect(&port_, &SerialPort::EarlierReply, this, [this](const QByteArray &block) {
+    if (stage_ != Stage::Done)
+      events_.earlier(block);
+  });
+  connect(&port_, &SerialPort::Failed, this, &Session::lost);
 }
 
 void Session::start() {
-  QByteArray frame;
   try {
-    frame = commandFrame(request_);
+    frame_ = commandFrame(request_);
   } catch (const Failure &failure) {
     return fail(failure, ExitStatus::InputRefused);
   }
@@ -59,32 +46,43 @@ void Session::start() {
     return fail(failure, ExitStatus::PortNotOpened);
   }
   try {
-    port_.Output(frame);
+    port_.Output(frame_);
   } catch (const Failure &failure) {
     // Only a line that cannot take the frame refuses it here; that is a fault of the line.
     return fail(failure, ExitStatus::DeviceLost);
   }
-  // A write the line refused has closed the port and been reported already. "Sent" is said only
-  // once the frame has left whole, also when no reply is awaited.
+  // A line that failed meanwhile has closed the port and been told, after any reply that came
+  // before the failure. "Sent" is said only once the frame has left whole, also when no reply is
+  // awaited.
   const bool left = port_.waitUntilSent();
-  if (done_)
+  if (stage_ == Stage::Done)
     return;
   if (!left)
     return notSent();
-  events_.sent(request_.port, frame);
+  tellSent();
   if (request_.waitMs == 0)
     return finish(ExitStatus::Sent);
   wait_.start(request_.waitMs);
 }
 
+void Session::tellSent() {
+  if (stage_ != Stage::Sending)
+    return;
+  stage_ = Stage::Awaiting;
+  events_.sent(request_.port, frame_);
+}
+
 void Session::receive() {
-  if (done_ || port_.CommEvent() != SerialPort::comEvReceive)
+  if (stage_ == Stage::Done || port_.CommEvent() != SerialPort::comEvReceive)
     return;
   // Without --listen the first reply is the answer and the run ends with it. A second block
   // that arrived in the same read is not told either, so that what is printed does not hang
   // on how the bytes happened to be read.
   if (!request_.listen && replies_ > 0)
     return;
+  // The frame has left: the device has answered it. (A reply can come in while the frame is still
+  // being seen off, when the line fails right after it.)
+  tellSent();
   ++replies_;
   events_.reply(port_.Input());
   // Ended from the event loop, not from inside the port's read notification.
@@ -93,31 +91,37 @@ void Session::receive() {
         this, [this] { finish(ExitStatus::Sent); }, Qt::QueuedConnection);
 }
 
+// The reply came before the loss: the run did what it was asked to do, and says what followed.
+// Listening is cut short by a loss, whatever came before it.
+void Session::lost(const Failure &failure) {
+  fail(failure, replies_ > 0 && !request_.listen ? ExitStatus::Sent : ExitStatus::DeviceLost);
+}
+
 void Session::stop(int signal) {
-  if (done_)
+  if (stage_ == Stage::Done)
     return;
   events_.stopped(signal, ExitStatus::StoppedBySignal + signal);
   finish(ExitStatus::StoppedBySignal + signal);
 }
 
 void Session::notSent() {
-  if (done_)
+  if (stage_ == Stage::Done)
     return;
   events_.notSent(port_.discardUnsent(), ExitStatus::FrameNotSent);
   finish(ExitStatus::FrameNotSent);
 }
 
 void Session::fail(const Failure &failure, int status) {
-  if (done_)
+  if (stage_ == Stage::Done)
     return;
   events_.failure(failure, status);
   finish(status);
 }
 
 void Session::finish(int status) {
-  if (done_)
+  if (stage_ == Stage::Done)
     return;
-  done_ = true;
+  stage_ = Stage::Done;
   wait_.stop();
   if (status == ExitStatus::NoReply)
     events_.noReply(request_.waitMs);

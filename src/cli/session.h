@@ -10,7 +10,9 @@ class EventWriter;
 
 // One command sent the way the window's button sends it, then its reply: the run ends on the
 // first whole reply, or when the wait is over without one. With Request::listen it ends only
-// when the wait is over, having told every reply.
+// when the wait is over, having told every reply. A block that arrived while the frame was still
+// leaving answers an earlier command (an earlier run's, with --wait 0): it is told as such and
+// the wait goes on. A loss of the line after the reply is told, and the run still ends as sent.
 class Session : public QObject {
   Q_OBJECT
 
@@ -28,7 +30,12 @@ signals:
   void finished(int status);
 
 private:
+  // The run's course: the frame leaving, then the wait for its reply.
+  enum class Stage { Sending, Awaiting, Done };
+
+  void tellSent();
   void receive();
+  void lost(const Failure &failure);
   void notSent();
   void fail(const Failure &failure, int status);
   void finish(int status);
@@ -37,13 +44,11 @@ private:
   EventWriter &events_;
   SerialPort port_;
   QTimer wait_;
+  QByteArray frame_;
   int replies_ = 0;
-  bool done_ = false;
+  Stage stage_ = Stage::Sending;
 };
 
 // Opens the port the request names, as the window opens it; raises what opening raises, the
 // port then closed.
 void openRequestedPort(SerialPort &port, const Request &request);
-
-// The frame the window's button for this command sends; raises its refusal.
-QByteArray commandFrame(const Request &request);

@@ -114,3 +114,17 @@ QByteArray userCodeFrame(const QString &code) {
 QByteArray powerOnLockFrame() { return QByteArray("@Power on lock enable\r"); }
 
 QByteArray initialPasswordFrame() { return QByteArray("*2-IniP\r"); }
+
+QByteArray commandFrame(DeviceCommand command, const QString &argument) {
+  switch (command) {
+  case DeviceCommand::Address:
+    return addressFrame(argument);
+  case DeviceCommand::UserCode:
+    return userCodeFrame(argument);
+  case DeviceCommand::PowerOnLock:
+    return powerOnLockFrame();
+  case DeviceCommand::ResetPassword:
+    return initialPasswordFrame();
+  }
+  return {};
+}

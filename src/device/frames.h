@@ -21,3 +21,10 @@ inline constexpr qsizetype userCodeMaxLength = 32;
 
 QByteArray powerOnLockFrame();
 QByteArray initialPasswordFrame();
+
+// The four commands the device understands, as the programs name them.
+enum class DeviceCommand { Address, UserCode, PowerOnLock, ResetPassword };
+
+// The frame of a command, from its builder above: argument is the address or the user code as
+// typed, and unused by the commands without one. Raises the builder's refusal.
+QByteArray commandFrame(DeviceCommand command, const QString &argument = {});

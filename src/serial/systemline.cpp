@@ -5,11 +5,13 @@
 
 namespace {
 
-qint64 outputQueue(SerialHandle handle) {
+COMSTAT commStatus(SerialHandle handle) {
   COMSTAT status{};
   DWORD errors = 0;
-  return ClearCommError(handle, &errors, &status) ? qint64(status.cbOutQue) : 0;
+  return ClearCommError(handle, &errors, &status) ? status : COMSTAT{};
 }
+
+qint64 outputQueue(SerialHandle handle) { return commStatus(handle).cbOutQue; }
 
 } // namespace
 
@@ -24,6 +26,8 @@ bool systemTakesFrameWhole(SerialHandle handle) { return outputQueue(handle) == 
 
 bool systemInputPending(SerialHandle) { return false; }
 
+qint64 systemInputQueued(SerialHandle handle) { return commStatus(handle).cbInQue; }
+
 // Qt 6.4 keeps a WaitCommEvent pending on the port, so a removed device always ends up as an
 // error of the port: the wait (or a read or write) completes with ERROR_ACCESS_DENIED, which Qt
 // raises as PermissionError, or with ERROR_BAD_COMMAND, ERROR_DEVICE_REMOVED or
@@ -36,9 +40,20 @@ bool deviceHungUp(SerialHandle handle) {
   return !GetCommModemStatus(handle, &status);
 }
 
+// Every port Windows opens as COMn has a driver with a transmit queue behind it.
+bool systemHasTransmitter(SerialHandle) { return true; }
+
+ExclusiveCheck::ExclusiveCheck(const QString &) {}
+ExclusiveCheck::~ExclusiveCheck() = default;
+
 #else
+#include <QFile>
+#include <cerrno>
+#include <fcntl.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -63,7 +78,45 @@ bool systemTakesFrameWhole(SerialHandle handle) { return pollNow(handle, POLLOUT
 
 bool systemInputPending(SerialHandle handle) { return pollNow(handle, POLLIN) & POLLIN; }
 
+bool waitForInput(SerialHandle handle, int ms) {
+  pollfd fd{handle, POLLIN, 0};
+  return ::poll(&fd, 1, ms) > 0 && (fd.revents & POLLIN);
+}
+
+qint64 systemInputQueued(SerialHandle handle) {
+  int queued = 0;
+  return ::ioctl(handle, FIONREAD, &queued) == 0 ? queued : 0;
+}
+
 bool deviceHungUp(SerialHandle handle) {
   return pollNow(handle, 0) & (POLLHUP | POLLERR | POLLNVAL);
+}
+
+// Serial drivers (the UARTs', USB adapters' and modems') describe their line; a pseudo-terminal
+// has nothing to describe.
+bool systemHasTransmitter(SerialHandle handle) {
+  serial_struct line{};
+  return ::ioctl(handle, TIOCGSERIAL, &line) == 0;
+}
+
+// Opened without waiting for a carrier and without becoming the controlling terminal, as Qt opens
+// it. A device held exclusively refuses the open of anyone but root with EBUSY; root's open
+// succeeds and the flag tells.
+ExclusiveCheck::ExclusiveCheck(const QString &device) {
+  descriptor_ =
+      ::open(QFile::encodeName(device).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (descriptor_ < 0) {
+    heldByAnother_ = errno == EBUSY;
+    return;
+  }
+#ifdef TIOCGEXCL
+  int exclusive = 0;
+  heldByAnother_ = ::ioctl(descriptor_, TIOCGEXCL, &exclusive) == 0 && exclusive != 0;
+#endif
+}
+
+ExclusiveCheck::~ExclusiveCheck() {
+  if (descriptor_ >= 0)
+    ::close(descriptor_);
 }
 #endif

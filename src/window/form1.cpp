@@ -8,6 +8,7 @@
 #include "window/appearance.h"
 #include "window/entrynotes.h"
 #include "window/messagebox.h"
+#include "window/portclosing.h"
 #include "window/portcombobox.h"
 #include "window/quitonsignal.h"
 #include "window/startup.h"
@@ -47,7 +48,8 @@ QAccessibleInterface *windowAccessible(const QString &className, QObject *object
 } // namespace
 
 Form1::Form1(QWidget *parent)
-    : QWidget(parent), ui(std::make_unique<Ui::Form1>()), comm_(new SerialPort(this)) {
+    : QWidget(parent), ui(std::make_unique<Ui::Form1>()), comm_(new SerialPort(this)),
+      closing_(new PortClosing(*comm_, this)) {
   comm_->setObjectName(QStringLiteral("MSComm1"));
   // Set before the controls exist, so that they are created and laid out in the Song face
   // once instead of in the default face first.
@@ -92,6 +94,7 @@ void Form1::connectHandlers() {
   connect(ui->Combo1, &PortComboBox::toolTipAsked, this, &Form1::Combo1_ToolTip);
   connect(ui->Combo1, &QComboBox::highlighted, this, &Form1::Combo1_Highlighted);
   connect(comm_, &SerialPort::OnComm, this, &Form1::MSComm1_OnComm);
+  connect(comm_, &SerialPort::EarlierReply, this, &Form1::MSComm1_EarlierReply);
   connect(comm_, &SerialPort::Failed, this, &Form1::MSComm1_Failed);
   connect(comm_, &SerialPort::StrayDropped, this, &Form1::MSComm1_StrayDropped);
   strayWait_.setSingleShot(true);
@@ -134,7 +137,14 @@ bool Form1::eventFilter(QObject *watched, QEvent *event) {
   return QWidget::eventFilter(watched, event);
 }
 
+// Frames still on their way out leave before the port closes, the window live meanwhile; the
+// window closes once the port has.
 void Form1::closeEvent(QCloseEvent *event) {
+  if (!quittingOnSignal() && (closing_->underWay() || comm_->framesLeaving() > 0)) {
+    event->ignore();
+    closing_->start([this] { close(); });
+    return;
+  }
   Form_Unload();
   QWidget::closeEvent(event);
 }
@@ -306,7 +316,15 @@ void Form1::Combo1_ToolTip(const QPoint &globalPosition) {
 void Form1::MSComm1_OnComm() {
   if (comm_->CommEvent() != SerialPort::comEvReceive)
     return;
-  replies_.push(comm_->Input());
+  receiveReply(comm_->Input());
+}
+
+// The reply to an earlier frame, come in while a later one was leaving, is shown as any reply:
+// the window's frames are answered in the order they left.
+void Form1::MSComm1_EarlierReply(const QByteArray &block) { receiveReply(block); }
+
+void Form1::receiveReply(const QByteArray &block) {
+  replies_.push(block);
   arrivedDuringBox_ |= boxOpen_;
   // Stray bytes before it are told with it.
   strayWait_.stop();
@@ -340,19 +358,20 @@ void Form1::MSComm1_Failed(const Failure &failure) {
 // closes, and what still waits is counted in one last box rather than shown box after box.
 void Form1::ClosePort_Click() {
   strayWait_.stop();
-  Form_Unload();
-  setPortOpenedControls(false);
-  qint64 replies = 0;
-  qint64 strayBytes = 0;
-  if (const std::optional<LineEvent> stray = replies_.lineClosed())
-    strayBytes += stray->strayBytes;
-  while (replies_.hasWaiting()) {
-    for (const LineEvent &event : replies_.take(boxLineLimit)) {
-      replies += event.kind == LineEvent::Kind::Reply ? 1 : event.replies;
-      strayBytes += event.strayBytes;
+  closing_->start([this] {
+    setPortOpenedControls(false);
+    qint64 replies = 0;
+    qint64 strayBytes = 0;
+    if (const std::optional<LineEvent> stray = replies_.lineClosed())
+      strayBytes += stray->strayBytes;
+    while (replies_.hasWaiting()) {
+      for (const LineEvent &event : replies_.take(boxLineLimit)) {
+        replies += event.kind == LineEvent::Kind::Reply ? 1 : event.replies;
+        strayBytes += event.strayBytes;
+      }
     }
-  }
-  showBox(closedWithWaitingText(replies, strayBytes));
+    showBox(closedWithWaitingText(replies, strayBytes));
+  });
 }
 
 // While the port is open the lists show what is in force and cannot be changed, since nothing
@@ -409,9 +428,10 @@ void Form1::showReplies(const QList<LineEvent> &events) {
     ClosePort_Click();
 }
 
+// While the port closes, what comes in waits to be counted in the box that tells of the close.
 void Form1::showWaitingMessages() {
   showScheduled_ = false;
-  while (!boxOpen_) {
+  while (!boxOpen_ && !closing_->underWay()) {
     if (replies_.hasWaiting()) {
       showReplies(replies_.take(boxLineLimit));
     } else if (lineFault_) {

@@ -14,6 +14,7 @@
 namespace Ui {
 class Form1;
 }
+class PortClosing;
 class SerialPort;
 class QComboBox;
 class QLineEdit;
@@ -62,6 +63,7 @@ private:
   void Combo1_Highlighted(int index);
   void Combo1_ToolTip(const QPoint &globalPosition);
   void MSComm1_OnComm();
+  void MSComm1_EarlierReply(const QByteArray &block);
   void MSComm1_StrayDropped(const QByteArray &bytes);
   void MSComm1_StrayUnanswered();
   void MSComm1_Failed(const Failure &failure);
@@ -70,6 +72,7 @@ private:
   // Runs a handler's work; a Failure it raises is reported and ends only that work.
   template <typename Work> void guarded(Work work);
   void limitEntry(QLineEdit *box);
+  void receiveReply(const QByteArray &block);
   void pressIfEnabled(QPushButton *button, QLineEdit *from);
   void setPortOpenedControls(bool opened);
   // Returns whether the operator closed the port from the box (offered when offerClose).
@@ -81,6 +84,7 @@ private:
 
   std::unique_ptr<Ui::Form1> ui;
   SerialPort *comm_;
+  PortClosing *closing_;
   QMap<int, QString> comDevicesGiven_;
   // Replies, stray bytes and a line fault that arrive while a box is open wait here and are
   // shown in order, once the operator has dismissed the box before: the replies waiting then

@@ -1,9 +1,9 @@
 #include "support/pty.h"
 
-#include "common/csv.h"
 #include "cli/events.h"
 #include "cli/linereader.h"
 #include "cli/portlist.h"
+#include "common/csv.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

@@ -134,6 +134,7 @@ private slots:
   void lineFaultsAndTheOutcome_data();
   void lineFaultsAndTheOutcome();
   void lateReplyIsRecordedAgainstItsOwnFrame();
+  void replyWhileTheNextFrameLeavesIsTheEarlierOnes();
 };
 
 void TestCommission::lineFaultsAndTheOutcome_data() {
@@ -233,6 +234,28 @@ void TestCommission::lateReplyIsRecordedAgainstItsOwnFrame() {
   again.serve("ID01\r");
   again.finish();
   QCOMPARE(again.status.value_or(-1), int(ExitStatus::Sent));
+}
+
+// The port tells a reply that came while the next frame was still leaving as an earlier one: it
+// is the frame's before, whose wait and quiet ran out, recorded late against that frame and never
+// taken for the next frame's answer. (How the port tells such a reply is the port's own test.)
+void TestCommission::replyWhileTheNextFrameLeavesIsTheEarlierOnes() {
+  Run run;
+  run.told.onLine = [&](const QJsonObject &event) {
+    if (event.value("event").toString() == "sent" &&
+        event.value("hex").toString().startsWith("2A 40 2D")) {
+      emit run.port.EarlierReply(reply);
+      run.device.write(reply);
+    }
+  };
+  run.start("address,user_code\n1,A1\n", 300);
+  run.confirm(1);
+  run.serve("ID01\r", false);
+  run.finish();
+  QCOMPARE(run.recorded(), QStringList({"2 address sent", "2 address no-reply", "2 address late"}) +
+                               answered("2", "user-code"));
+  QCOMPARE(run.told.said("earlier", {"text"}), QStringList{"ID=42 OK!!␍"});
+  QCOMPARE(run.told.said("summary", {"answered", "no_reply", "late"}), QStringList{"1 1 1"});
 }
 
 QTEST_GUILESS_MAIN(TestCommission)

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -70,6 +71,10 @@ qint64 PseudoTerminal::fillUntilFull() {
 
 bool PseudoTerminal::lineSettings(termios &settings) const {
   return tcgetattr(slave_, &settings) == 0;
+}
+
+bool PseudoTerminal::holdExclusively(bool hold) {
+  return ::ioctl(slave_, hold ? TIOCEXCL : TIOCNXCL) == 0;
 }
 
 void PseudoTerminal::closeDevice() {

@@ -27,6 +27,8 @@ public:
   qint64 fillUntilFull();
   // The line settings as the program left them on the terminal.
   bool lineSettings(termios &settings) const;
+  // Another program takes the terminal for itself (TIOCEXCL), or gives it up.
+  bool holdExclusively(bool hold);
   // The device goes away: the master side closes.
   void closeDevice();
 

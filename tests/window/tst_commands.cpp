@@ -9,13 +9,13 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QToolTip>
 #include <QtTest>
 #include <cerrno>
 #include <dlfcn.h>
 #include <termios.h>
-#include <thread>
 
 // Stands in for the C library's tcflush, through which the port empties its buffers: while the
 // switch is on, every purge fails as on a device that has just gone, so that a test can make the
@@ -92,6 +92,26 @@ struct Bench {
       all &= control(name)->isEnabled();
     return all;
   }
+};
+
+// Presses the button of the box that counts the frames leaving as soon as it is shown, when told
+// to.
+struct PressWhenShown : QObject {
+  explicit PressWhenShown(bool press) : press_(press) { qApp->installEventFilter(this); }
+  bool pressed = false;
+
+  bool eventFilter(QObject *watched, QEvent *event) override {
+    auto *box = qobject_cast<QProgressDialog *>(watched);
+    if (press_ && box && event->type() == QEvent::Show)
+      QTimer::singleShot(0, box, [this, box] {
+        pressed = true;
+        box->findChild<QPushButton *>()->click();
+      });
+    return false;
+  }
+
+private:
+  bool press_;
 };
 
 class TestCommands : public QObject {
@@ -560,56 +580,52 @@ void TestCommands::busyLineRefusesWholeFramesAndStaysOpen() {
   QCOMPARE(bench.boxes.texts.size(), 1);
 }
 
-// The window closed right after a click, while the frame still waits for the line (here a device
-// that reads nothing for a moment, at 1200 baud): it leaves whole before the port closes and its
-// settings are put back.
+// The window closed right after two clicks, while the frames still wait for the line (a device
+// that reads nothing for a while, at 1200 baud): the window stays live, a box counts what is
+// leaving, and once the last frame has left whole the port closes and so does the window.
 void TestCommands::closingLetsTheLastFrameLeave() {
   Bench bench;
   bench.choose(QStringLiteral("COM3"), QStringLiteral("1200"), QStringLiteral("None"));
   bench.click("Command6");
   QVERIFY(bench.form.MSComm1().PortOpen());
-  int accepted = 0;
-  while (bench.form.MSComm1().OutBufferCount() == 0 && accepted < 20000) {
-    bench.click("Command4");
-    ++accepted;
-  }
-  QVERIFY(bench.form.MSComm1().OutBufferCount() > 0);
+  const qint64 filled = bench.device.fillUntilFull();
+  bench.click("Command4");
   bench.click("Command5");
-  const QByteArray expected =
-      QByteArray("@Power on lock enable\r").repeated(accepted) + "*2-IniP\r";
-  QByteArray wire;
-  // The device reads again a while after the close has begun, and then until all has come or
-  // nothing more comes in many reads, however often the test is held up meanwhile.
-  std::thread device([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    for (int quiet = 0; wire.size() < expected.size() && quiet < 20;) {
-      const QByteArray bytes = bench.device.read(100);
-      quiet = bytes.isEmpty() ? quiet + 1 : 0;
-      wire += bytes;
-    }
-  });
   bench.form.close();
-  device.join();
+  QVERIFY(bench.form.isVisible());
+  QVERIFY(bench.form.MSComm1().PortOpen());
+  QProgressDialog *leaving = nullptr;
+  QTRY_VERIFY((leaving = bench.form.findChild<QProgressDialog *>()) && leaving->isVisible());
+  QVERIFY2(leaving->labelText().contains(QLatin1String("2 frames are still leaving")),
+           qPrintable(leaving->labelText()));
+  QByteArray wire;
+  QTRY_VERIFY((wire += bench.device.read(), !bench.form.isVisible()));
   QVERIFY(!bench.form.MSComm1().PortOpen());
-  QCOMPARE(wire, expected);
+  QCOMPARE(wire, QByteArray(filled, 'x') + "@Power on lock enable\r*2-IniP\r");
   QVERIFY(bench.boxes.texts.isEmpty());
 }
 
 // Frames a device that stopped reading never took are told in one box as the window closes,
-// and nothing of them reaches the device afterwards; frames waiting when the device is lost are
-// told in the box that says so.
+// whether the operator discarded them from the box that counts them or the device took nothing
+// for a while; nothing of them reaches the device afterwards. Frames waiting when the device is
+// lost are told in the box that says so.
 void TestCommands::closingTellsOfFramesThatDidNotLeave() {
-  {
+  for (const bool discard : {false, true}) {
     Bench bench;
     bench.open();
     const qint64 filled = bench.device.fillUntilFull();
     bench.click("Command4");
     bench.click("Command5");
+    // The operator discards them as soon as the box comes up.
+    PressWhenShown discarding(discard);
     bench.form.close();
+    QTRY_VERIFY(!bench.form.isVisible());
     QVERIFY(!bench.form.MSComm1().PortOpen());
+    QCOMPARE(discarding.pressed, discard);
     QCOMPARE(bench.boxes.texts.size(), 1);
     QVERIFY2(bench.boxes.texts.at(0).contains(QLatin1String("2 frames were not sent")),
              qPrintable(bench.boxes.texts.at(0)));
+    QCOMPARE(bench.boxes.texts.at(0).contains(QLatin1String("stopped reading")), !discard);
     QCOMPARE(bench.device.read(), QByteArray(filled, 'x'));
   }
   // The device lost while a frame waits: the box that says so counts it too.
