@@ -408,14 +408,11 @@ void TestCli::aFrameThatCannotLeaveIsNotSent() {
   const qint64 filled = cli.device.fillUntilFull();
   cli.start({"--json", "--wait", "0", "power-on-lock"});
   const Run run = cli.finish();
+  // Nothing of the frame on the wire: the 'x's only, fewer of them with Qt 6.8, which empties
+  // the system's queue as it opens the port, but the line stays stopped all the same.
   const QByteArray wire = cli.device.read();
-  // Qt 6.8 empties the system's queue as it opens the port, discarding what an earlier program
-  // left there; the frame then fits, and must have left whole and been told as sent.
-  if (wire != QByteArray(filled, 'x')) {
-    QCOMPARE(run.status, 0);
-    QCOMPARE(wire, QByteArray(wire.size() - 22, 'x') + "@Power on lock enable\r");
-    return;
-  }
+  QVERIFY(wire.size() <= filled);
+  QCOMPARE(wire, QByteArray(wire.size(), 'x'));
   QCOMPARE(run.status, 7);
   QCOMPARE(run.out, QString());
   const QJsonObject event = QJsonDocument::fromJson(run.err.toUtf8()).object();
@@ -721,12 +718,8 @@ void TestCli::commissionGivesUpFramesThatCannotLeave() {
   const Run run = cli.finish();
   QCOMPARE(run.status, 9);
   const QByteArray wire = cli.device.read();
-  // As above: with Qt 6.8 the opening made room, and the frames left whole to a silent device.
-  if (wire != QByteArray(filled, 'x')) {
-    const QByteArray frames("ID01\r*2-IniP\rID02\r");
-    QCOMPARE(wire, QByteArray(wire.size() - frames.size(), 'x') + frames);
-    return;
-  }
+  QVERIFY(wire.size() <= filled);
+  QCOMPARE(wire, QByteArray(wire.size(), 'x'));
   QCOMPARE(cli.recorded(), QStringList({"2 address not-sent", "3 address not-sent"}));
   QVERIFY2(run.err.contains("not sent 3"), qPrintable(run.err));
 }

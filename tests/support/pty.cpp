@@ -57,14 +57,14 @@ qint64 PseudoTerminal::fillUntilFull() {
     return -1;
   const QByteArray filler(256, 'x');
   qint64 filled = 0;
-  // The terminal moves what it holds on to this side a moment later, making room again; it is
-  // full once no room has come for a while.
-  pollfd room{line, POLLOUT, 0};
-  do {
-    for (ssize_t n; (n = ::write(line, filler.constData(), size_t(filler.size()))) > 0;)
-      filled += n;
-  } while (::poll(&room, 1, 200) > 0);
+  for (ssize_t n; (n = ::write(line, filler.constData(), size_t(filler.size()))) > 0;)
+    filled += n;
   ::close(line);
+  // The terminal moves what it holds on to this side a moment later, making room again. Its
+  // output stopped, as a device's XOFF stops a line, it takes nothing more for good: there is no
+  // quiet moment to wait for.
+  if (tcflow(slave_, TCOOFF) != 0)
+    return -1;
   return filled;
 }
 
