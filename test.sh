@@ -34,7 +34,7 @@ stage_done build 0 "$started" "$cpu"
 # their time is spent waiting for the program.
 side_by_side=$(($(nproc) * 2))
 suite() {
-  cd "$build" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 300 \
+  cd "$build" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 600 \
     --parallel "$side_by_side"
 }
 # Stopped for 300 ms of every 330, the tests hardly use the processor, so all of them run at

@@ -28,7 +28,7 @@ status=0
   source '$root/scripts/setup.sh' test
   echo \"Qt: \$(dpkg-query -W -f='\${Version}' qt6-base-dev)\"
   cd \"\$build\"
-  QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 300 -E package_deb \
+  QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 600 -E package_deb \
     --parallel \$((\$(nproc) * 2))
 " 2>&1 | "$root/scripts/progress.sh" "$log" || status=$?
 if [ "$status" -ne 0 ]; then

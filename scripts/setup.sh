@@ -10,10 +10,10 @@ set -euo pipefail
 purpose=${1:?"say run or test"}
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
-# Building and running: the compiler, CMake, Qt with its serial port module, and the two faces
+# Building and running: the compiler, CMake and Ninja, Qt with its serial port module, the two faces
 # the window asks for by name.
-run_packages=(build-essential cmake qt6-base-dev qt6-serialport-dev fonts-arphic-uming
-  fonts-dejavu-core)
+run_packages=(build-essential cmake ninja-build qt6-base-dev qt6-serialport-dev
+  fonts-arphic-uming fonts-dejavu-core)
 # The tests besides: clang for the fuzz targets (its sanitizer runtime follows below); lintian,
 # appstream and desktop-file-utils for the package test; help2man, which makes the command-line
 # program's manual page, and man-db, with which the test reads both pages.
