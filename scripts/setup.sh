@@ -4,7 +4,9 @@
 #                                  into ./build-run, as a user's build: warnings stay warnings
 #   source scripts/setup.sh test   that and what the tests need; builds everything into ./build
 #                                  with warnings as errors, so that a new one stops a change
-# QELNOR_BUILD_DIR names another folder for the test build (the Debian 13 suite's).
+# A second argument, packages, leaves the building to the caller, who calls setup_build when it
+# likes (test.sh, which starts other stages meanwhile). QELNOR_BUILD_DIR names another folder for
+# the test build (the Debian 13 suite's).
 set -euo pipefail
 
 purpose=${1:?"say run or test"}
@@ -46,5 +48,8 @@ esac
 
 # Progress while something is built, the compiler's words only when it fails (all of it in
 # build.log), and one line when there was nothing to do.
-"$root/scripts/build.sh" "$build" "" "${options[@]}" -DQELNOR_PCH=ON -- "${targets[@]}"
-echo "Built in ${build#"$root/"}/ (the whole output: ${build#"$root/"}/build.log)."
+setup_build() {
+  "$root/scripts/build.sh" "$build" "" "${options[@]}" -DQELNOR_PCH=ON -- "${targets[@]}"
+  echo "Built in ${build#"$root/"}/ (the whole output: ${build#"$root/"}/build.log)."
+}
+[ "${2:-}" = packages ] || setup_build
