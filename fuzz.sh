@@ -13,12 +13,15 @@ seconds=${1:-60}
 (($# > 0)) && shift
 root=$(cd "$(dirname "$0")" && pwd)
 build="$root/build-asan"
-targets=(address linesettings usercode replytext)
-# Inputs longer than an operator types or a device sends only slow the search down.
-declare -A maxLength=([address]=128 [linesettings]=64 [usercode]=64 [replytext]=24)
+targets=(address linesettings usercode replytext csv plan record)
+# Inputs longer than an operator types, a device sends or a plan's few rows hold only slow the
+# search down.
+declare -A maxLength=([address]=128 [linesettings]=64 [usercode]=64 [replytext]=24 [csv]=256
+  [plan]=512 [record]=1024)
 # The short pass: about what 8 seconds of an idle core gave each target, counted rather than
 # timed, so that a machine busy with other work searches as far as an idle one.
-declare -A briefRuns=([address]=100000 [linesettings]=1000000 [usercode]=100000 [replytext]=120000)
+declare -A briefRuns=([address]=100000 [linesettings]=1000000 [usercode]=100000 [replytext]=120000
+  [csv]=140000 [plan]=80000 [record]=30000)
 
 "$root/scripts/clang-build.sh" "fuzz targets: " "${targets[@]/#/fuzz-}"
 
