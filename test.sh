@@ -43,8 +43,8 @@ suite() {
 # once; Qt Test's own time limit is stretched to match (pause-harness.sh).
 paused_suites() {
   cd "$build" && QT_QPA_PLATFORM=offscreen "$root/scripts/pause-harness.sh" ctest \
-    --output-on-failure --timeout 3000 --parallel 8 \
-    -R '^(tst_(form1|commands|replies|resources|soak|cli|commandlines)|man_pages)$'
+    --output-on-failure --timeout 3000 --parallel 10 \
+    -R '^(tst_(form1|commands|replies|resources|soak|cli|commission|commandlines)|man_pages)$'
 }
 sanitized_and_fuzzed() {
   stage "sanitized build" "$root/scripts/clang-build.sh" "" || return
@@ -99,7 +99,8 @@ for name in "sanitized suite" "paused suites"; do
   said=$(grep -h -m1 -E 'tests passed' "$(stage_log "$name")" 2>/dev/null) || continue
   echo "$name: $said"
 done
-grep -h -m1 -E '^Debian 13 suite .*tests passed' "$(stage_log "Debian 13 suite")" 2>/dev/null || true
+grep -h -m1 -E '^Debian 13 suite .*tests passed' "$(stage_log "Debian 13 suite")" 2>/dev/null ||
+  true
 stage_table "$started"
 grep -h 'NOT checked' "$logs"/*.log || true
 exit "$status"

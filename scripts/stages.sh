@@ -6,8 +6,8 @@
 # from its cutime and cstime: children_ms "$BASHPID" (a stage running in the background is a
 # shell of its own, and $(...) another).
 children_ms() {
-  awk -v tick="$(getconf CLK_TCK)" '{ sub(/^.*\) /, ""); printf "%d\n", ($14 + $15) * 1000 / tick }' \
-    "/proc/$1/stat"
+  awk -v tick="$(getconf CLK_TCK)" \
+    '{ sub(/^.*\) /, ""); printf "%d\n", ($14 + $15) * 1000 / tick }' "/proc/$1/stat"
 }
 
 # Milliseconds of the wall clock since a time taken from $EPOCHREALTIME.
