@@ -28,8 +28,9 @@ status=0
   source '$root/scripts/setup.sh' test
   echo \"Qt: \$(dpkg-query -W -f='\${Version}' qt6-base-dev)\"
   cd \"\$build\"
-  QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 300 -E package_deb
-" 2>&1 | "$root/scripts/progress.sh" "$log" "  Debian 13: " || status=$?
+  QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 600 -E package_deb \
+    --parallel \$((\$(nproc) * 2))
+" 2>&1 | "$root/scripts/progress.sh" "$log" || status=$?
 if [ "$status" -ne 0 ]; then
   tail -n 60 "$log"
   echo "The Debian 13 suite failed; its whole output is $log"

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# A short pass of every fuzz target (a few seconds each) for the regular test run; ./fuzz.sh
-# with more seconds searches deeper.
+# A short pass of every fuzz target (a few seconds of a core each) for the regular test run;
+# ./fuzz.sh with seconds searches deeper.
 set -euo pipefail
-exec "$(dirname "$0")/../fuzz.sh" 8
+exec "$(dirname "$0")/../fuzz.sh" brief

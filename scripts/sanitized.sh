@@ -1,16 +1,13 @@
 #!/usr/bin/env bash
-# Builds everything with the address and undefined-behaviour sanitizers into ./build-asan and
-# runs the whole test suite there. Fails on a failing test and on any sanitizer report, leaks
-# included; the reports are kept in build-asan/sanitizer-reports/ and printed at the end.
+# Builds everything with the address and undefined-behaviour sanitizers into ./build-asan (the
+# clang build the fuzz targets share, scripts/clang-build.sh) and runs the whole test suite there,
+# its tests side by side. Fails on a failing test and on any sanitizer report, leaks included; the
+# reports are kept in build-asan/sanitizer-reports/ and printed at the end.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build-asan"
-flags="-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all"
-
-"$root/scripts/configure.sh" "$root" "$build" -DCMAKE_BUILD_TYPE=Debug \
-  -DCMAKE_CXX_FLAGS="$flags" -DQELNOR_TESTS=ON -DQELNOR_WERROR=ON
-cmake --build "$build" --parallel "$(nproc)"
+"$root/scripts/clang-build.sh" ""
 
 # Reports go to files, where none is lost in ctest's output or in a child process; the test
 # that caused one fails by its exit code as well.
@@ -24,7 +21,8 @@ export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:log_path=$reports/ubsan
 
 status=0
 # The package check is about the release build's files, not about memory errors.
-(cd "$build" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 600 -E package_deb) || status=1
+(cd "$build" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 600 \
+  --parallel "$(($(nproc) * 2))" -E package_deb) || status=1
 
 found=$(find "$reports" -type f)
 if [ -n "$found" ]; then

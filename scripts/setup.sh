@@ -4,16 +4,18 @@
 #                                  into ./build-run, as a user's build: warnings stay warnings
 #   source scripts/setup.sh test   that and what the tests need; builds everything into ./build
 #                                  with warnings as errors, so that a new one stops a change
-# QELNOR_BUILD_DIR names another folder for the test build (the Debian 13 suite's).
+# A second argument, packages, leaves the building to the caller, who calls setup_build when it
+# likes (test.sh, which starts other stages meanwhile). QELNOR_BUILD_DIR names another folder for
+# the test build (the Debian 13 suite's).
 set -euo pipefail
 
 purpose=${1:?"say run or test"}
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
-# Building and running: the compiler, CMake, Qt with its serial port module, and the two faces
+# Building and running: the compiler, CMake and Ninja, Qt with its serial port module, the two faces
 # the window asks for by name.
-run_packages=(build-essential cmake qt6-base-dev qt6-serialport-dev fonts-arphic-uming
-  fonts-dejavu-core)
+run_packages=(build-essential cmake ninja-build qt6-base-dev qt6-serialport-dev
+  fonts-arphic-uming fonts-dejavu-core)
 # The tests besides: clang for the fuzz targets (its sanitizer runtime follows below); lintian,
 # appstream and desktop-file-utils for the package test; help2man, which makes the command-line
 # program's manual page, and man-db, with which the test reads both pages; Xvfb, the X server
@@ -24,8 +26,8 @@ case "$purpose" in
 run)
   "$root/scripts/need-packages.sh" "${run_packages[@]}"
   build="$root/build-run"
-  options=(-DQELNOR_TESTS=OFF)
-  targets=(--target qelnor-setup qelnor-cli)
+  options=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DQELNOR_TESTS=OFF)
+  targets=(qelnor-setup qelnor-cli)
   ;;
 test)
   "$root/scripts/need-packages.sh" "${run_packages[@]}" "${test_packages[@]}"
@@ -33,7 +35,10 @@ test)
   # once clang is there.
   "$root/scripts/need-packages.sh" "libclang-rt-$(clang -dumpversion | cut -d. -f1)-dev"
   build="$root/${QELNOR_BUILD_DIR:-build}"
-  options=(-DQELNOR_TESTS=ON -DQELNOR_WERROR=ON)
+  # Optimised as Debian builds its packages, without debug information: no test reads it, and
+  # it would make the precompiled headers and the build half again as slow.
+  options=(-DCMAKE_BUILD_TYPE=Release "-DCMAKE_CXX_FLAGS_RELEASE=-O2 -DNDEBUG" -DQELNOR_TESTS=ON
+    -DQELNOR_WERROR=ON)
   targets=()
   ;;
 *)
@@ -42,13 +47,10 @@ test)
   ;;
 esac
 
-"$root/scripts/configure.sh" "$root" "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${options[@]}"
 # Progress while something is built, the compiler's words only when it fails (all of it in
 # build.log), and one line when there was nothing to do.
-if ! cmake --build "$build" --parallel "$(nproc)" "${targets[@]}" 2>&1 |
-  "$root/scripts/progress.sh" "$build/build.log"; then
-  cat "$build/build.log"
-  echo "Building in $build failed; the compiler's words are above."
-  exit 1
-fi
-echo "Built in ${build#"$root/"}/ (the whole output: ${build#"$root/"}/build.log)."
+setup_build() {
+  "$root/scripts/build.sh" "$build" "" "${options[@]}" -DQELNOR_PCH=ON -- "${targets[@]}"
+  echo "Built in ${build#"$root/"}/ (the whole output: ${build#"$root/"}/build.log)."
+}
+[ "${2:-}" = packages ] || setup_build

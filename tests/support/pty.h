@@ -22,8 +22,10 @@ public:
   bool writeAll(const QByteArray &bytes);
   // What the program sent, gathered until nothing more arrives for quietMs.
   QByteArray read(int quietMs = 50);
-  // Fills the terminal from the program's side with 'x' until it takes nothing more, as the line
-  // of a device that has stopped reading is left; returns how many bytes that took.
+  // Fills the terminal from the program's side with 'x' until it takes nothing more, and stops its
+  // output, as the line of a device that has stopped reading is left: nothing the program writes
+  // gets through any more, also once the test reads the 'x's. Returns how many bytes it took; the
+  // test fails when it could not.
   qint64 fillUntilFull();
   // The line settings as the program left them on the terminal.
   bool lineSettings(termios &settings) const;
