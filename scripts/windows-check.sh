@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Checks the Windows package that windows-package.sh made, under Wine 10 on a virtual X display,
-# in a fresh Wine prefix: the device layer's tests, a silent install, the installed program's
-# window and About boxes, the exact frames of the four command buttons and the device's replies
-# to them as the operator reads them, a reply at line pace, stray bytes, a flood of replies, the
-# device lost while idle and while a box is open, opening again, and qelnor-cli.exe's replies
-# and exit statuses. COM1 and COM2 are pseudo-terminals whose other side plays the device
-# (scripts/wine/device.py); scripts/wine/modem-lines.c stands in for the modem lines a
-# pseudo-terminal lacks. Prints each check; exits non-zero at the first failure. Runs inside
-# the Debian 13 tree (windows.sh starts it there through debian13.sh).
+# in a fresh Wine prefix: the device layer's tests, the captions at 100 % and 150 %, a silent
+# install, the installed program's window and About boxes, the exact frames of the four command
+# buttons and the device's replies to them as the operator reads them, a reply at line pace,
+# stray bytes, a flood of replies, the device lost while idle and while a box is open, opening
+# again, and qelnor-cli.exe's replies and exit statuses. COM1 and COM2 are pseudo-terminals
+# whose other side plays the device (scripts/wine/device.py); scripts/wine/modem-lines.c stands
+# in for the modem lines a pseudo-terminal lacks. Prints each check; exits non-zero at the first
+# failure. Runs inside the Debian 13 tree (windows.sh starts it there through debian13.sh).
 set -euo pipefail
 # Characters, not bytes, for bash and xdotool: the user code typed is Chinese.
 export LC_ALL=C.UTF-8
@@ -80,6 +80,23 @@ for t in tst_frames tst_address tst_replytext; do
   else
     cat "$work/$t.log" >&2
     fail "$t under Wine"
+  fi
+done
+
+# Captions in the faces Wine has (AR PL UMing for SimSun, its own Tahoma), at 100 % and 150 %:
+# every label, wrapping button and list entry of the window shows whole (tst_captions), and
+# each face the test found or skipped is named.
+for scale in 1 1.5; do
+  percent=$([ "$scale" = 1 ] && echo 100 || echo 150)
+  log="$work/tst_captions-$percent.log"
+  if QT_SCALE_FACTOR=$scale QT_PLUGIN_PATH="$test_path" WINEPATH="$test_path" \
+    wine "$build/tst_captions.exe" -o "$(winepath -w "$log"),txt" >/dev/null 2>&1; then
+    faces=$(tr -d '\r' <"$log" | sed -n 's/^QINFO.*(\(.*\)) \(.*\)$/\1 → \2/p' | paste -sd ';')
+    skipped=$(tr -d '\r' <"$log" | sed -n 's/^SKIP.*(\(.*\)) .*/\1/p' | paste -sd ',')
+    ok "captions whole at $percent % in: $faces (not installed: $skipped)"
+  else
+    cat "$log" >&2
+    fail "tst_captions under Wine at $percent %"
   fi
 done
 
@@ -166,6 +183,17 @@ device() {
 # The bytes of a text, in hex, for device commands.
 hex() { printf '%s' "$1" | od -An -v -tx1 | tr -d ' \n'; }
 start_device 1
+
+# The installed window at 150 %, as a Windows PC scaled so shows it, for the eye: no caption cut.
+(cd "$installed" && QT_SCALE_FACTOR=1.5 exec wine ./qelnor-setup.exe >"$work/program-150.log" \
+  2>&1) &
+wait_for 60 xdotool search --onlyvisible --name 'QELNOR' || fail "the window at 150 %"
+sleep 2
+xwd -silent -id "$(xdotool search --onlyvisible --name 'QELNOR' | head -n1)" | xwdtopnm 2>/dev/null |
+  pnmtopng >"$out/window-wine-150.png"
+wineserver -k
+wineserver_done
+ok "the window at 150 % (screenshot dist/windows/window-wine-150.png)"
 
 (cd "$installed" && LD_PRELOAD="$work/modem-lines.so" exec wine ./qelnor-setup.exe >"$work/program.log" 2>&1) &
 program=$!

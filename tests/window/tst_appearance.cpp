@@ -6,8 +6,6 @@
 #include "window/wrapbutton.h"
 
 #include <QComboBox>
-#include <QFontDatabase>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QtTest>
@@ -22,8 +20,6 @@ private slots:
   void greyedTextReadsAsPainted();
   void entryTextReadsOnEveryTheme_data();
   void entryTextReadsOnEveryTheme();
-  void captionsShowWholeInEveryFace_data();
-  void captionsShowWholeInEveryFace();
   void iconComesOnceTheWindowIsPainted();
 };
 
@@ -165,47 +161,6 @@ void TestAppearance::entryTextReadsOnEveryTheme() {
   QTEST(address.color(QPalette::Text) == highlight, "highlightKept");
   QVERIFY(contrastRatio(shown.color(QPalette::Disabled, QPalette::ButtonText),
                         shown.color(QPalette::Disabled, QPalette::Button)) >= 3.0);
-}
-
-void TestAppearance::captionsShowWholeInEveryFace_data() {
-  QTest::addColumn<QString>("face");
-  // The window's face here and its stand-ins; the faces a Windows PC would use, where this
-  // machine has them; and faces with taller lines and wider letters than the Song face's.
-  for (const char *face : {"AR PL UMing CN", "SimSun", "Microsoft YaHei", "Tahoma", "Segoe UI",
-                           "DejaVu Sans", "DejaVu Serif"})
-    QTest::newRow(face) << QString::fromLatin1(face);
-}
-
-// No caption loses a line or part of one, whatever face the window's captions are drawn in:
-// every label, every wrapping button and every entry a list can show, in its own control.
-void TestAppearance::captionsShowWholeInEveryFace() {
-  QFETCH(QString, face);
-  if (!QFontDatabase::hasFamily(face))
-    QSKIP("not installed here");
-  Form1 form;
-  if (face != songFont(9, QFont::Normal).families().constFirst()) {
-    QFont other = form.font();
-    other.setFamilies({face});
-    form.setFont(other);
-    fitCaptions(form);
-  }
-  QCOMPARE(QFontInfo(form.font()).family(), face);
-  form.show();
-  const auto shownWhole = [](const QWidget *control, const QRect &room, int flags,
-                             const QString &text) {
-    const QRect needed = control->fontMetrics().boundingRect(room, flags, text);
-    return room.contains(needed) ||
-           (qWarning() << control->objectName() << text << needed << "in" << room, false);
-  };
-  for (const QLabel *label : form.findChildren<QLabel *>())
-    QVERIFY(shownWhole(label, label->contentsRect(), label->alignment() | Qt::TextWordWrap,
-                       label->text()));
-  for (const WrapButton *button : form.findChildren<WrapButton *>())
-    QVERIFY(shownWhole(button, button->captionRect(), WrapButton::captionFlags, button->text()));
-  for (const QComboBox *list : form.findChildren<QComboBox *>())
-    for (int i = 0; i < list->count(); ++i)
-      QVERIFY(shownWhole(list->lineEdit(), list->lineEdit()->rect().adjusted(2, 0, -2, 0),
-                         Qt::AlignLeft | Qt::AlignTop, list->itemText(i)));
 }
 
 // The icon is read once the window has been painted, and then reaches it.
