@@ -89,11 +89,11 @@ done
 for scale in 1 1.5; do
   percent=$([ "$scale" = 1 ] && echo 100 || echo 150)
   log="$work/tst_captions-$percent.log"
-  if QT_SCALE_FACTOR=$scale QT_PLUGIN_PATH="$test_path" WINEPATH="$test_path" \
+  if QT_SCALE_FACTOR=$scale WINEPATH="$test_path" \
     wine "$build/tst_captions.exe" -o "$(winepath -w "$log"),txt" >/dev/null 2>&1; then
     faces=$(tr -d '\r' <"$log" | sed -n 's/^QINFO.*(\(.*\)) \(.*\)$/\1 → \2/p' | paste -sd ';')
-    skipped=$(tr -d '\r' <"$log" | sed -n 's/^SKIP.*(\(.*\)) .*/\1/p' | paste -sd ',')
-    ok "captions whole at $percent % in: $faces (not installed: $skipped)"
+    skipped=$(tr -d '\r' <"$log" | sed -n 's/^SKIP.*(\(.*\)) \(.*\)$/\1: \2/p' | paste -sd ';')
+    ok "captions whole at $percent % in: $faces (skipped: $skipped)"
   else
     cat "$log" >&2
     fail "tst_captions under Wine at $percent %"

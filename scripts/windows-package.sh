@@ -36,7 +36,11 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
 cmake --build "$build" --parallel 2 --target qelnor-setup qelnor-cli tst_frames tst_address \
   tst_replytext tst_captions
 # The tests run with the program's DLLs (windows-check.sh), and Qt Test's, which is not shipped.
+# A window's test finds the platform and style plugins beside it, as the program does.
 cp "$qt/bin/Qt6Test.dll" "$build/"
+mkdir -p "$build/platforms" "$build/styles"
+cp "$qt/plugins/platforms/qwindows.dll" "$build/platforms/"
+cp "$qt/plugins/styles/qwindowsvistastyle.dll" "$build/styles/"
 
 rm -rf "$out"
 mkdir -p "$app/platforms" "$app/styles" "$app/licenses"

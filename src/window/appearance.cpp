@@ -73,9 +73,9 @@ QFont faceFont(const QStringList &families, int pointSize, QFont::Weight weight)
   f.setFamilies(families);
   f.setPointSize(pointSize);
   f.setWeight(weight);
-  // With FreeType, full hinting snaps the thin strokes of the Song face to the pixel grid:
-  // greyed captions such as "enable start-password" read clearly at 100 % and 150 %, where
-  // unhinted they blur. Windows' own rasteriser draws them darker unhinted.
+  // With FreeType, full hinting fits the thin strokes of the Song face to the pixel grid, which
+  // keeps them whole where they are drawn without antialiasing (below) and sharp where they are
+  // not. Windows' own rasteriser draws them darker unhinted.
 #ifdef Q_OS_WIN
   f.setHintingPreference(QFont::PreferNoHinting);
 #else
@@ -180,7 +180,8 @@ QList<QColor> disabledButtonFaces(const QPalette &palette, const QStyle &style) 
   option.palette = palette;
   option.palette.setCurrentColorGroup(QPalette::Disabled);
   option.state = QStyle::State_Raised; // and not State_Enabled
-  option.rect = QRect(0, 0, 121, 41);  // the size of the wide command buttons
+  // As tall as the command buttons: the face's colours run from top to bottom.
+  option.rect = QRect(0, 0, 24, 41);
   QImage face(option.rect.size(), QImage::Format_RGB32);
   face.fill(palette.color(QPalette::Disabled, QPalette::Window));
   {
@@ -228,6 +229,11 @@ int textAreaWidth(const QLineEdit &edit) {
 QFont fittingCaption(QFont font, const QRect &room, int flags, const QString &text) {
   // Below this letters merge; a caption that would need less is cut rather than blotted out.
   constexpr int smallestLegible = 7;
+  // Most captions fit on one line, which is quicker to measure than a wrapped layout.
+  const QFontMetrics metrics(font);
+  if (!text.contains(QLatin1Char('\n')) && metrics.height() <= room.height() &&
+      metrics.horizontalAdvance(text) <= room.width())
+    return font;
   int pixels = QFontInfo(font).pixelSize();
   while (pixels > smallestLegible &&
          !room.contains(QFontMetrics(font).boundingRect(room, flags, text)))
@@ -248,15 +254,20 @@ void fitCaptions(QWidget &window) {
     fit(label, label->contentsRect(), int(label->alignment()) | Qt::TextWordWrap, label->text());
   for (WrapButton *button : window.findChildren<WrapButton *>())
     fit(button, button->captionRect(), WrapButton::captionFlags, button->text());
+  const QFontMetrics metrics(window.font());
   for (QComboBox *list : window.findChildren<QComboBox *>()) {
     if (!list->lineEdit())
       continue;
-    // Only the width counts: the field shows one entry at a time, with no caret while greyed.
-    const QRect field(0, 0, textAreaWidth(*list->lineEdit()) + caretWidth, QWIDGETSIZE_MAX);
-    QStringList entries{list->currentText()};
+    // The field shows one entry at a time, with no caret while greyed: the widest must fit.
+    QString widest = list->currentText();
+    int widestWidth = metrics.horizontalAdvance(widest);
     for (int i = 0; i < list->count(); ++i)
-      entries.append(list->itemText(i));
-    fit(list, field, Qt::AlignLeft | Qt::AlignTop, entries.join(QLatin1Char('\n')));
+      if (const int width = metrics.horizontalAdvance(list->itemText(i)); width > widestWidth) {
+        widest = list->itemText(i);
+        widestWidth = width;
+      }
+    const QRect field(0, 0, textAreaWidth(*list->lineEdit()) + caretWidth, list->height());
+    fit(list, field, Qt::AlignLeft | Qt::AlignTop, widest);
   }
 }
 
