@@ -16,6 +16,7 @@
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QTimer>
+#include <algorithm>
 #include <cmath>
 
 #ifdef Q_OS_WIN
@@ -226,48 +227,43 @@ int textAreaWidth(const QLineEdit &edit) {
   return edit.width() - 2 * (frame + innerMargin) - text.left() - text.right() - caret;
 }
 
-QFont fittingCaption(QFont font, const QRect &room, int flags, const QString &text) {
+QFont fittingCaption(QFont font, const QRect &room, int flags, const QStringList &texts) {
   // Below this letters merge; a caption that would need less is cut rather than blotted out.
   constexpr int smallestLegible = 7;
-  // Most captions fit on one line, which is quicker to measure than a wrapped layout.
-  const QFontMetrics metrics(font);
-  if (!text.contains(QLatin1Char('\n')) && metrics.height() <= room.height() &&
-      metrics.horizontalAdvance(text) <= room.width())
-    return font;
-  int pixels = QFontInfo(font).pixelSize();
-  while (pixels > smallestLegible &&
-         !room.contains(QFontMetrics(font).boundingRect(room, flags, text)))
+  const auto fits = [&](const QFont &candidate) {
+    const QFontMetrics metrics(candidate);
+    return std::all_of(texts.begin(), texts.end(), [&](const QString &text) {
+      return room.contains(metrics.boundingRect(room, flags, text));
+    });
+  };
+  for (int pixels = QFontInfo(font).pixelSize(); pixels > smallestLegible && !fits(font);)
     font.setPixelSize(--pixels);
   return font;
 }
 
 void fitCaptions(QWidget &window) {
   // A control whose caption fits in the window's face keeps that face, inherited.
-  const auto fit = [&window](QWidget *control, const QRect &room, int flags, const QString &text) {
-    const QFont fitted = fittingCaption(window.font(), room, flags, text);
+  const auto fit = [&window](QWidget *control, const QRect &room, int flags,
+                             const QStringList &texts) {
+    const QFont fitted = fittingCaption(window.font(), room, flags, texts);
     if (fitted != window.font())
       control->setFont(fitted);
     else if (control->testAttribute(Qt::WA_SetFont))
       control->setFont(QFont());
   };
   for (QLabel *label : window.findChildren<QLabel *>())
-    fit(label, label->contentsRect(), int(label->alignment()) | Qt::TextWordWrap, label->text());
+    fit(label, label->contentsRect(), int(label->alignment()) | Qt::TextWordWrap, {label->text()});
   for (WrapButton *button : window.findChildren<WrapButton *>())
-    fit(button, button->captionRect(), WrapButton::captionFlags, button->text());
-  const QFontMetrics metrics(window.font());
+    fit(button, button->captionRect(), WrapButton::captionFlags, {button->text()});
   for (QComboBox *list : window.findChildren<QComboBox *>()) {
     if (!list->lineEdit())
       continue;
-    // The field shows one entry at a time, with no caret while greyed: the widest must fit.
-    QString widest = list->currentText();
-    int widestWidth = metrics.horizontalAdvance(widest);
+    // The field shows one entry at a time, with no caret while greyed.
+    QStringList entries{list->currentText()};
     for (int i = 0; i < list->count(); ++i)
-      if (const int width = metrics.horizontalAdvance(list->itemText(i)); width > widestWidth) {
-        widest = list->itemText(i);
-        widestWidth = width;
-      }
-    const QRect field(0, 0, textAreaWidth(*list->lineEdit()) + caretWidth, list->height());
-    fit(list, field, Qt::AlignLeft | Qt::AlignTop, widest);
+      entries.append(list->itemText(i));
+    fit(list, QRect(0, 0, textAreaWidth(*list->lineEdit()) + caretWidth, list->height()),
+        Qt::AlignLeft | Qt::AlignTop, entries);
   }
 }
 

@@ -51,9 +51,9 @@ QFont fittingColumns(QFont font, int columns, int width, qreal dotsPerInch);
 // The width a line edit has for its text inside its frame and margins.
 int textAreaWidth(const QLineEdit &edit);
 
-// font, a pixel smaller at a time, until text laid out with flags fits room (or no smaller
-// size is legible).
-QFont fittingCaption(QFont font, const QRect &room, int flags, const QString &text);
+// font, a pixel smaller at a time, until each of texts laid out with flags fits room (or no
+// smaller size is legible).
+QFont fittingCaption(QFont font, const QRect &room, int flags, const QStringList &texts);
 // Gives each caption of window (its labels, wrapping buttons and the entries of its lists) the
 // window's face at the largest size at which every line of it shows whole in its control.
 void fitCaptions(QWidget &window);
