@@ -45,8 +45,8 @@ void TestCaptions::captionsShowWholeInEveryFace() {
     if (const QString drawn = QFontInfo(form.font()).family(); drawn != face)
       QSKIP(qPrintable(QStringLiteral("listed, but drawn in %1").arg(drawn)));
   }
-  qInfo("%s", qPrintable(QFontInfo(form.font()).family()));
   form.show();
+  qInfo("%s at %g", qPrintable(QFontInfo(form.font()).family()), form.devicePixelRatioF());
   const auto shownWhole = [](const QWidget *control, const QRect &room, int flags,
                              const QString &text) {
     const QRect needed = control->fontMetrics().boundingRect(room, flags, text);
