@@ -11,9 +11,11 @@ seconds=${1:-60}
 (($# > 0)) && shift
 root=$(cd "$(dirname "$0")" && pwd)
 build="$root/build-fuzz"
-targets=(address linesettings usercode replytext)
-# Inputs longer than an operator types or a device sends only slow the search down.
-declare -A maxLength=([address]=128 [linesettings]=64 [usercode]=64 [replytext]=24)
+targets=(address linesettings usercode replytext csv plan record)
+# Inputs longer than an operator types, a device sends or a plan's few rows hold only slow the
+# search down.
+declare -A maxLength=([address]=128 [linesettings]=64 [usercode]=64 [replytext]=24 [csv]=256
+  [plan]=512 [record]=1024)
 
 "$root/scripts/configure.sh" "$root" "$build" -DCMAKE_CXX_COMPILER=clang++ \
   -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS=-O1 -DQELNOR_FUZZ=ON -DQELNOR_WERROR=ON

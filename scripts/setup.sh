@@ -16,8 +16,9 @@ run_packages=(build-essential cmake qt6-base-dev qt6-serialport-dev fonts-arphic
   fonts-dejavu-core)
 # The tests besides: clang for the fuzz targets (its sanitizer runtime follows below); lintian,
 # appstream and desktop-file-utils for the package test; help2man, which makes the command-line
-# program's manual page, and man-db, with which the test reads both pages.
-test_packages=(clang lintian appstream desktop-file-utils help2man man-db)
+# program's manual page, and man-db, with which the test reads both pages; Xvfb, the X server
+# that turns the window program away in its no-display test.
+test_packages=(clang lintian appstream desktop-file-utils help2man man-db xvfb)
 
 case "$purpose" in
 run)

@@ -72,7 +72,7 @@ wineserver_done
 # The device layer's tests, with the program's own DLLs (Qt6Test.dll, which is not shipped,
 # lies beside the tests).
 test_path="$(winepath -w "$out/$name")"
-for t in tst_frames tst_address tst_replytext; do
+for t in tst_frames tst_address tst_replytext tst_terminationsignal; do
   # Qt Test's own output file: its console output does not reach a pipe under Wine.
   if WINEPATH="$test_path" wine "$build/$t.exe" -o "$(winepath -w "$work/$t.log"),txt" \
     >/dev/null 2>&1; then
@@ -477,12 +477,168 @@ said=$(commission --port COM2 --wait 5 commission "$plan" --resume) ||
 ok "qelnor-cli.exe commission: two devices' frames in order, a record of 7 lines, exit 0;" \
   "--resume sends nothing again"
 
-# The uninstaller, silent too, takes away what the installer put there.
+# --- Installing and uninstalling while a program of this installation runs ---
+# Windows keeps a running program's files: the installer and the uninstaller change nothing
+# then. Silently they end with status 2 and leave every file, the uninstaller, its registry
+# entry and the Start-menu entries; once the program is closed, both do their work.
+registered() {
+  wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\qelnor-setup' \
+    /v UninstallString >/dev/null 2>&1
+}
+# The installed files and their contents, and whether the uninstaller is still known.
+installation() {
+  (cd "$installed" && find . -type f -print0 | sort -z | xargs -0 sha256sum)
+  registered && echo registered
+  [ -f "$menu/$title.lnk" ] && echo "menu entry"
+}
+# The status Windows gives for a command run through cmd (see cli above).
+status_of() {
+  local said
+  said=$(wine cmd /v:on /c "$1& echo status=!errorlevel!" 2>&1 | tr -d '\r') || true
+  sed -n 's/^status=\([0-9-]*\)$/\1/p' <<<"$said" | tail -n1
+}
+setup_exe=$(winepath -w "$out/$name-setup.exe")
+# uninstall.exe hands its work to a copy of itself outside the folder and returns at once; a
+# caller that wants the status runs such a copy itself, told the folder with _?= (as NSIS's
+# documentation says). Silent unless told "by hand".
+uninstall_status() {
+  local silent=/S
+  [ "${1:-}" = "by hand" ] && silent=
+  rm -rf "$work/uninstaller"
+  mkdir "$work/uninstaller"
+  cp "$installed/uninstall.exe" "$work/uninstaller/"
+  status_of "$(winepath -w "$work/uninstaller/uninstall.exe") $silent _?=$(winepath -w "$installed")"
+}
+# This check's own uninstaller copies (NSIS names them Un.exe and the like) have ended.
+no_uninstaller_runs() { [ -z "$(own_processes 'Un(_[A-Z])?\.exe|Au_\.exe')" ]; }
+untouched() { [ "$(installation)" = "$kept" ]; }
+
+[ -n "$(own_processes 'qelnor-setup\.exe')" ] || fail "the window program should still run here"
+kept=$(installation)
+wine "$installed/uninstall.exe" /S >"$work/uninstall.log" 2>&1 || true
+wait_for 60 no_uninstaller_runs || fail "uninstall.exe /S with the window open did not end"
+untouched || fail "uninstall.exe /S with the window open changed the installation"
+status=$(uninstall_status)
+[ "$status" = 2 ] || fail "the silent uninstall with the window open: status '$status', not 2"
+untouched || fail "the silent uninstall (status 2) with the window open changed the installation"
+status=$(status_of "$setup_exe /S")
+[ "$status" = 2 ] || fail "the silent reinstall with the window open: status '$status', not 2"
+untouched || fail "the silent reinstall (status 2) with the window open changed the installation"
+ok "with the window open, uninstall.exe /S, the silent uninstall (status 2) and the silent" \
+  "reinstall (status 2) leave every file, the uninstaller and its entries"
+
+# Interactively the uninstaller asks for the program to be closed: Retry while it still runs
+# asks again; Retry once the operator has closed it goes on and uninstalls.
+uninstaller_windows() { xdotool search --onlyvisible --name 'Screen Setup Uninstall' 2>/dev/null; }
+new_box() { uninstaller_windows | grep -vx "$1" | grep -vqx "$2"; }
+(uninstall_status "by hand" >"$work/uninstall-asked.status") &
+wait_for 60 uninstaller_windows || fail "the uninstaller run by hand shows no window"
+dialog=$(uninstaller_windows | head -n1)
+xdotool windowfocus "$dialog" key Return # Uninstall
+wait_for 30 new_box "$dialog" none || fail "the uninstaller with the window open asks nothing"
+asked=$(uninstaller_windows | grep -vx "$dialog" | head -n1)
+printf '' | xclip -selection clipboard
+xdotool windowfocus "$asked" key ctrl+c
+wait_for 5 test -n "$(xclip -o -selection clipboard 2>/dev/null)" || true
+text=$(xclip -o -selection clipboard 2>/dev/null | tr -d '\r')
+case $text in
+"") ;;
+*"qelnor-setup.exe is running. Close it"*) ;;
+*) fail "the uninstaller's question says \"$text\"" ;;
+esac
+xdotool windowfocus "$asked" key Return # Retry, the program still running
+wait_for 30 new_box "$dialog" "$asked" || fail "Retry with the window still open asks nothing again"
+untouched || fail "the uninstaller changed the installation while asking"
+asked=$(uninstaller_windows | grep -vx "$dialog" | head -n1)
+# Closed as its close button closes it: taskkill without /F sends the window WM_CLOSE. (Alt+F4
+# does not reach it here while another program's box is in front, with no window manager.)
+wine taskkill /im qelnor-setup.exe >/dev/null 2>&1 || fail "taskkill could not ask the window to close"
+no_window_program() { [ -z "$(own_processes 'qelnor-setup\.exe')" ]; }
+wait_for 30 no_window_program || fail "the window did not close when asked"
+xdotool windowfocus "$asked" key Return # Retry
+wait_for 60 test ! -e "$installed/qelnor-setup.exe" || fail "Retry once the window closed"
+completed() { xdotool search --onlyvisible --name 'Screen Setup Uninstall: Completed'; }
+wait_for 60 completed || fail "the uninstaller run by hand did not complete"
+xdotool windowfocus "$dialog" key Return # Close
+wait_for 60 test -s "$work/uninstall-asked.status" || fail "the uninstaller run by hand did not end"
+[ "$(cat "$work/uninstall-asked.status")" = 0 ] && [ ! -e "$installed" ] && ! registered ||
+  fail "the uninstaller run by hand: status $(cat "$work/uninstall-asked.status")"
+ok "the uninstaller run by hand with the window open asks for it to be closed" \
+  "(${text:+the question read; }Retry asks again while it runs), then uninstalls: status 0"
+
+# Installed again; then qelnor-cli.exe, waiting for a reply, holds its files.
+status=$(status_of "$setup_exe /S")
+[ "$status" = 0 ] || fail "installing again after the uninstall: status '$status'"
+untouched || fail "installing again did not give the same installation"
+device 2 answer
+sent_before=$(stat -c %s "$work/wire-2")
+(cli --port COM2 --wait 60 address 7 >"$work/cli-waiting.log" 2>&1
+  echo $? >"$work/cli-waiting.status") &
+cli_waits() { frame_arrived && [ -n "$(own_processes 'qelnor-cli\.exe')" ]; }
+wait_for 60 cli_waits || fail "qelnor-cli.exe did not start waiting for its reply"
+status=$(status_of "$setup_exe /S")
+[ "$status" = 2 ] || fail "the silent reinstall with qelnor-cli.exe running: status '$status'"
+status=$(uninstall_status)
+[ "$status" = 2 ] || fail "the silent uninstall with qelnor-cli.exe running: status '$status'"
+untouched || fail "with qelnor-cli.exe running, the installation changed"
+device 2 send "$(hex '@LATE REPLY.')"
+wait_for 60 test -s "$work/cli-waiting.status" || fail "qelnor-cli.exe did not end on its reply"
+[ "$(cat "$work/cli-waiting.status")" = 0 ] || fail "qelnor-cli.exe: $(cat "$work/cli-waiting.log")"
+ok "with qelnor-cli.exe waiting for a reply, the silent reinstall and uninstall end with" \
+  "status 2 and change nothing"
+
+# Nothing of this installation runs now: both do their work.
+status=$(status_of "$setup_exe /S")
+[ "$status" = 0 ] || fail "the silent reinstall once the programs ended: status '$status'"
+[ "$(installation)" = "$kept" ] || fail "the reinstall did not give the same installation"
+status=$(uninstall_status)
+[ "$status" = 0 ] || fail "the silent uninstall once the programs ended: status '$status'"
+if [ -e "$installed" ] || [ -e "$menu" ] || registered; then
+  fail "the silent uninstall (status 0) leaves the program, its menu entries or its registry entry"
+fi
+status=$(status_of "$setup_exe /S")
+[ "$status" = 0 ] || fail "installing again: status '$status'"
+ok "once the programs ended: the silent reinstall (status 0), the silent uninstall (status 0)" \
+  "that removes everything, and a new install"
+
+# A file that another program holds open cannot go: the uninstaller removes what it can and keeps
+# itself and its entries (status 2); once the file is free, it uninstalls. cmd appending more's
+# output to LICENSE.txt holds it until it is ended.
+mkfifo "$work/hold"
+(cd "$installed" && wine cmd /c "more >> LICENSE.txt" <"$work/hold" >/dev/null 2>&1) &
+exec 9>"$work/hold"
+license_held() {
+  local pid
+  for pid in $(own_processes 'cmd\.exe /c more|wineserver'); do
+    find "/proc/$pid/fd" -lname "$installed/LICENSE.txt" 2>/dev/null | grep -q . && return 0
+  done
+  return 1
+}
+wait_for 30 license_held || fail "LICENSE.txt was not held open"
+status=$(uninstall_status)
+[ "$status" = 2 ] && [ -f "$installed/uninstall.exe" ] && registered && [ -f "$menu/$title.lnk" ] ||
+  fail "uninstalling with LICENSE.txt held: status '$status', or the uninstaller or its entries gone"
+[ "$(cd "$installed" && find . -type f | sort | tr '\n' ' ')" = "./LICENSE.txt ./uninstall.exe " ] ||
+  fail "uninstalling with LICENSE.txt held left $(cd "$installed" && find . -type f)"
+kill $(own_processes 'cmd\.exe /c more')
+exec 9>&-
+license_free() { ! license_held; }
+wait_for 30 license_free || fail "LICENSE.txt is still held"
+status=$(uninstall_status)
+[ "$status" = 0 ] && [ ! -e "$installed" ] && ! registered ||
+  fail "uninstalling once LICENSE.txt was free: status '$status'"
+status=$(status_of "$setup_exe /S")
+[ "$status" = 0 ] || fail "installing again: status '$status'"
+ok "with LICENSE.txt held open by another program, the silent uninstall (status 2) leaves only" \
+  "it and the uninstaller with its entries; once it is free, the uninstall removes everything"
+
+# The uninstaller as the Start menu and Windows run it, silent too, takes away what the
+# installer put there.
 wineserver -k
 wine "$installed/uninstall.exe" /S >"$work/uninstall.log" 2>&1 || fail "the silent uninstall"
 wineserver_done
-if [ -e "$installed" ] || [ -e "$menu" ]; then
-  fail "the uninstaller leaves the program or its Start-menu entries"
+if [ -e "$installed" ] || [ -e "$menu" ] || registered; then
+  fail "the uninstaller leaves the program, its Start-menu entries or its registry entry"
 fi
-ok "silent uninstall removes the program folder and the Start-menu entries"
+ok "silent uninstall removes the program folder, the Start-menu entries and the registry entry"
 echo "Wine checks passed: $passed."

@@ -34,7 +34,7 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   exit 1
 }
 cmake --build "$build" --parallel 2 --target qelnor-setup qelnor-cli tst_frames tst_address \
-  tst_replytext tst_captions
+  tst_replytext tst_terminationsignal tst_captions
 # The tests run with the program's DLLs (windows-check.sh), and Qt Test's, which is not shipped.
 # A window's test finds the platform and style plugins beside it, as the program does.
 cp "$qt/bin/Qt6Test.dll" "$build/"

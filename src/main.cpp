@@ -14,14 +14,14 @@ int main(int argc, char *argv[]) {
   }
   DisplayFallback display(argc, argv);
   QApplication app(argc, argv);
-  const bool noDisplay = display.noDisplay();
+  const std::optional<QString> noDisplay = display.problem();
   const WindowArguments arguments = windowArguments();
   if (arguments.problem) {
     tell(*arguments.problem + QLatin1Char('\n'), Told::Problem);
     return 2;
   }
   if (noDisplay) {
-    tell(noDisplayText() + QLatin1Char('\n'), Told::Problem);
+    tell(*noDisplay + QLatin1Char('\n'), Told::Problem);
     return noDisplayStatus;
   }
   quitOnTerminationSignals();

@@ -1,6 +1,6 @@
 #include "cli/arguments.h"
 
-#include "device/usageerror.h"
+#include "common/usageerror.h"
 #include "serial/openport.h"
 
 #include <QCommandLineParser>
@@ -26,23 +26,6 @@ bool takesArgument(Command command) {
          command == Command::Commission;
 }
 
-// The rates are those of the window's settings table, exactly as its list writes them.
-bool knownRate(const QString &rate) {
-  for (const SettingsRow &row : SETTINGS_TABLE)
-    if (rate == QStringView(row.rate))
-      return true;
-  return false;
-}
-
-// "odd", "Odd" or "ODD" as the window's list writes it, "Odd"; nothing for a word that is no
-// parity of the table.
-std::optional<QString> parityListText(const QString &word) {
-  for (const SettingsRow &row : SETTINGS_TABLE)
-    if (word.compare(QStringView(row.parity), Qt::CaseInsensitive) == 0)
-      return QString::fromUtf16(row.parity);
-  return std::nullopt;
-}
-
 std::optional<int> waitMsFrom(const QString &text) {
   constexpr double longestWaitSeconds = 24 * 3600;
   bool ok = false;
@@ -51,6 +34,15 @@ std::optional<int> waitMsFrom(const QString &text) {
     return std::nullopt;
   // The timer counts whole milliseconds; a wait asked for is never shortened to none.
   return static_cast<int>(std::ceil(seconds * 1000));
+}
+
+std::optional<PlanEncoding> planEncodingNamed(const QString &name) {
+  const QString word = name.toLower();
+  if (word == QLatin1String("utf-8") || word == QLatin1String("utf8"))
+    return PlanEncoding::Utf8;
+  if (word == QLatin1String("gbk"))
+    return PlanEncoding::Gbk;
+  return std::nullopt;
 }
 
 } // namespace
@@ -72,8 +64,9 @@ Parsed parseArguments(const QStringList &arguments) {
   const QCommandLineOption record(QStringLiteral("record"), {}, QStringLiteral("FILE"));
   const QCommandLineOption resume(QStringLiteral("resume"));
   const QCommandLineOption allowRepeats(QStringLiteral("allow-repeats"));
-  parser.addOptions(
-      {help, version, port, rate, parity, wait, listen, hex, json, record, resume, allowRepeats});
+  const QCommandLineOption encoding(QStringLiteral("encoding"), {}, QStringLiteral("ENCODING"));
+  parser.addOptions({help, version, port, rate, parity, wait, listen, hex, json, record, resume,
+                     allowRepeats, encoding});
 
   if (!parser.parse(arguments))
     return Usage{parserProblem(parser, arguments)};
@@ -93,14 +86,16 @@ Parsed parseArguments(const QStringList &arguments) {
     request.portIsDevice = !comNumberFromName(request.port);
   }
   if (parser.isSet(rate)) {
-    request.rate = parser.value(rate);
-    if (!knownRate(request.rate))
+    // The rates and parities are those of the window's lists, named as the lists are.
+    const auto listText = rateEntry(parser.value(rate));
+    if (!listText)
       return Usage{QStringLiteral("速率应为 1200、2400、4800 或 9600。"
                                   "The rate must be 1200, 2400, 4800 or 9600: “%1”")
-                       .arg(request.rate)};
+                       .arg(parser.value(rate))};
+    request.rate = *listText;
   }
   if (parser.isSet(parity)) {
-    const auto listText = parityListText(parser.value(parity));
+    const auto listText = parityEntry(parser.value(parity));
     if (!listText)
       return Usage{QStringLiteral("校验应为 none、odd 或 even。"
                                   "The parity must be none, odd or even: “%1”")
@@ -133,11 +128,20 @@ Parsed parseArguments(const QStringList &arguments) {
   request.record = parser.value(record);
   request.resume = parser.isSet(resume);
   request.allowRepeats = parser.isSet(allowRepeats);
+  if (parser.isSet(encoding)) {
+    const auto named = planEncodingNamed(parser.value(encoding));
+    if (!named)
+      return Usage{QStringLiteral("--encoding 应为 utf-8 或 gbk。"
+                                  "--encoding takes utf-8 or gbk: “%1”")
+                       .arg(parser.value(encoding))};
+    request.encoding = *named;
+  }
   const bool commissioning = request.command == Command::Commission;
-  if (!commissioning && (parser.isSet(record) || request.resume || request.allowRepeats))
-    return Usage{QStringLiteral("--record、--resume 和 --allow-repeats 只用于 commission。"
-                                "--record, --resume and --allow-repeats go with commission "
-                                "only.")};
+  if (!commissioning &&
+      (parser.isSet(record) || request.resume || request.allowRepeats || parser.isSet(encoding)))
+    return Usage{QStringLiteral("--record、--resume、--allow-repeats 和 --encoding 只用于 "
+                                "commission。--record, --resume, --allow-repeats and --encoding "
+                                "go with commission only.")};
   // Every command of a plan waits for its own reply before the next goes out.
   if (commissioning && (request.listen || request.waitMs == 0))
     return Usage{QStringLiteral("commission 等待每条回复，不用 --listen 或 --wait 0。"

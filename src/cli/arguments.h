@@ -25,6 +25,9 @@ enum ExitStatus {
 
 enum class Command { List, Address, UserCode, PowerOnLock, ResetPassword, Commission };
 
+// How a plan without a byte-order mark is read: as what its bytes can only be, or as said.
+enum class PlanEncoding { Detect, Utf8, Gbk };
+
 // The word that names a command on the command line and in a commissioning record.
 QString commandWord(Command command);
 
@@ -48,6 +51,7 @@ struct Request {
   QString record; // empty: beside the plan
   bool resume = false;
   bool allowRepeats = false;
+  PlanEncoding encoding = PlanEncoding::Detect;
 };
 
 struct ShowHelp {};

@@ -18,7 +18,9 @@ class Commission : public QObject {
   Q_OBJECT
 
 public:
-  Commission(const Request &request, EventWriter &events, QObject *parent = nullptr);
+  // The run sends on port and reads the operator's answers from the descriptor input.
+  Commission(const Request &request, EventWriter &events, SerialPort &port, int input,
+             QObject *parent = nullptr);
 
   // Reads and checks the plan and the record, opens the port and asks for the first device;
   // finished follows once, with the exit status. Call it from the event loop.
@@ -31,38 +33,57 @@ signals:
   void finished(int status);
 
 private:
-  bool prepare();
+  // Where the run is. The one timer runs only in the steps that wait for time, and whatever
+  // leaves a step stops it, so that no step's continuation can run in another.
+  enum class Step {
+    Starting,      // the plan and the record are read; the port is not open yet
+    Asking,        // the operator is asked to connect the device of row_
+    Leaving,       // a frame is handed to the port and waited on to leave
+    AwaitingReply, // the frame has left; the timer is its wait for a reply
+    Answered,      // the reply came; the timer is the turn before the device's next frame
+    Settling,      // no reply within the wait; the timer is the quiet the line must keep
+    Done,
+  };
+
+  QString readPlanAndRecord();
+  QString openRecord();
   void askForDevice();
   void answer(const std::optional<QString> &line);
+  void pressIgnored();
   void sendNext();
   void receive();
+  void timerOver();
   void waitOver();
+  void settled();
+  void strayDropped(const QByteArray &bytes);
   void lineFault(const Failure &failure);
   void notSent();
   void nextDevice();
   bool record(const QString &command, const QByteArray &frame, const QByteArray &reply,
-              const QString &outcome, const QString &detail = {});
+              Outcome outcome, const QString &detail = {});
   QList<PlanCommand> remaining(const PlanRow &row) const;
+  int outcome() const;
   void finish(int status);
 
   Request request_;
   EventWriter &events_;
+  SerialPort &port_;
   Plan plan_;
   RecordFile record_;
   QSet<QString> answered_;
-  SerialPort port_;
-  QTimer wait_;
+  std::optional<qint64> cutRecordAt_; // where an unfinished last line of the record begins
+  QTimer timer_;
   LineReader input_;
+  Step step_ = Step::Starting;
   qsizetype row_ = 0;
   QList<PlanCommand> pending_;
+  // The frame on its way, awaited, or (while settling) the one whose reply did not come.
   std::optional<PlanCommand> inFlight_;
+  bool pressIgnoredTold_ = false;
   int answeredCount_ = 0;
   int noReplies_ = 0;
+  int lateReplies_ = 0;
   int lineFaults_ = 0;
   int skipped_ = 0;
   int notSent_ = 0;
-  bool opened_ = false;
-  bool sending_ = false; // between the operator's Enter and the device's last frame
-  bool leaving_ = false; // while a frame is handed to the port and waited on to leave
-  bool done_ = false;
 };

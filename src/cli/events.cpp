@@ -111,6 +111,15 @@ void EventWriter::port(const QString &comName, const QString &device, const QStr
         QStringLiteral("%1\t%2\t%3").arg(comName, device, description));
 }
 
+void EventWriter::noPorts(int status) {
+  const QString text = QStringLiteral("没有找到串口。No serial port was found.");
+  write(err_,
+        {{QStringLiteral("event"), QStringLiteral("error")},
+         {QStringLiteral("status"), status},
+         {QStringLiteral("description"), text}},
+        text);
+}
+
 void EventWriter::tell(const QJsonObject &event, const QString &text) {
   write(json_ ? out_ : err_, event, text);
 }

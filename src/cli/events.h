@@ -21,6 +21,7 @@ public:
   void stopped(int signal, int status);
   void notSent(qint64 frames, int status);
   void port(const QString &comName, const QString &device, const QString &description);
+  void noPorts(int status);
   // A message for the operator: standard error as text, standard output as a JSON event.
   void tell(const QJsonObject &event, const QString &text);
 

@@ -3,7 +3,8 @@
 #include "cli/events.h"
 #include "cli/portlist.h"
 #include "cli/session.h"
-#include "serial/terminationsignal.h"
+#include "common/terminationsignal.h"
+#include "serial/openport.h"
 
 #include <QCoreApplication>
 #include <QScopeGuard>
@@ -77,12 +78,12 @@ int main(int argc, char *argv[]) {
 
   const Request &request = std::get<Request>(parsed);
   EventWriter events(out, err, request.json, request.hex);
-  if (request.command == Command::List) {
-    listPorts(events);
-    return status(ExitStatus::Sent);
-  }
+  if (request.command == Command::List)
+    return status(listPorts(events, systemComDevices(highestComNumber)));
   if (request.command == Command::Commission) {
-    Commission commission(request, events);
+    SerialPort port;
+    constexpr int standardInput = 0;
+    Commission commission(request, events, port, standardInput);
     QObject::connect(&commission, &Commission::finished, &app, &QCoreApplication::exit);
     onTerminationSignal(&commission, [&commission](int) { commission.stop(); });
     QMetaObject::invokeMethod(&commission, &Commission::start, Qt::QueuedConnection);

@@ -26,10 +26,12 @@ struct Plan {
   QStringList problems;
 };
 
-// Reads and checks a plan: a CSV file with a header naming its columns, one row per device,
-// in UTF-8 (a BOM allowed) or GBK. Each row is checked by the rules of the single commands,
-// so that a plan holding any bad row is refused as a whole before anything is sent.
-Plan readPlan(const QString &path, bool allowRepeats);
+// Reads and checks a plan: a CSV file with a header naming its columns, one row per device.
+// A byte-order mark says how it is written (UTF-8 or UTF-16); without one it is UTF-8 or GBK,
+// whichever its bytes can only be, or as encoding says. Each row is checked by the rules of the
+// single commands, so that a plan holding any bad row is refused as a whole before anything is
+// sent.
+Plan readPlan(const QString &path, bool allowRepeats, PlanEncoding encoding);
 
 // The same from the file's bytes, for a plan that is already read.
-Plan planFromBytes(const QByteArray &bytes, bool allowRepeats);
+Plan planFromBytes(const QByteArray &bytes, bool allowRepeats, PlanEncoding encoding);

@@ -1,190 +1,167 @@
 #include "cli/record.h"
 
-#include "cli/csv.h"
-#include "cli/events.h"
 #include "cli/plan.h"
-#include "device/replytext.h"
+#include "common/csv.h"
 
-#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
-#include <QJsonDocument>
-#include <QJsonObject>
+#include <QList>
+#include <QSet>
 #include <QStringList>
-#include <cerrno>
-#include <cstring>
-
-#ifdef Q_OS_WIN
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
 
 namespace {
 
-const QStringList columns{
-    QStringLiteral("time"),      QStringLiteral("line"),      QStringLiteral("address"),
-    QStringLiteral("port"),      QStringLiteral("settings"),  QStringLiteral("command"),
-    QStringLiteral("frame_hex"), QStringLiteral("reply_hex"), QStringLiteral("reply_text"),
-    QStringLiteral("outcome"),   QStringLiteral("detail")};
+const QString matchedByLine =
+    QStringLiteral("这些行按行号对应，请恢复计划原来的行。Such rows are matched by their line: put "
+                   "the plan's lines back as they were.");
 
-// The local time with its offset from UTC, so that records from sites in other zones compare.
-QString timeWithZone() {
-  const QDateTime now = QDateTime::currentDateTime();
-  return now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODateWithMs);
-}
+// The plan's rows by address, to find the row a record line belongs to.
+using RowsByAddress = QHash<QString, QList<const PlanRow *>>;
 
-QString systemError() { return QString::fromLocal8Bit(std::strerror(errno)); }
-
-// The fields of one record line by column name, from CSV or JSON; nothing for a malformed line.
-std::optional<QHash<QString, QString>> recordFields(const QString &line, bool json) {
-  QHash<QString, QString> fields;
-  if (json) {
-    const QJsonDocument document = QJsonDocument::fromJson(line.toUtf8());
-    if (!document.isObject())
-      return std::nullopt;
-    const QJsonObject object = document.object();
-    for (const QString &column : columns)
-      fields.insert(column, object.value(column).toVariant().toString());
-    return fields;
+// The row a record line belongs to; it stays null when the line fits no row, problem saying why.
+const PlanRow *rowOf(const QStringList &values, const RowsByAddress &rows, QString *problem) {
+  const QString &address = values[RecordColumn::address];
+  const QList<const PlanRow *> candidates = rows.value(address);
+  if (candidates.isEmpty()) {
+    *problem = QStringLiteral("计划中没有地址 %1。The plan has no address %1.").arg(address);
+    return nullptr;
   }
-  const auto values = csvFields(line);
-  if (!values || values->size() != columns.size())
-    return std::nullopt;
-  for (qsizetype i = 0; i < columns.size(); ++i)
-    fields.insert(columns[i], values->at(i));
-  return fields;
+  if (candidates.size() == 1)
+    return candidates.first();
+  const int line = values[RecordColumn::line].toInt();
+  for (const PlanRow *row : candidates)
+    if (row->line == line)
+      return row;
+  *problem = QStringLiteral("计划中有多行使用地址 %1，第 %2 行不是其中之一。Rows of the plan "
+                            "share address %1 and line %2 is none of them. %3")
+                 .arg(address, values[RecordColumn::line], matchedByLine);
+  return nullptr;
 }
 
-// Why a record line cannot come from this plan, or nothing when it can.
-QString foreignLine(const QHash<QString, QString> &fields,
-                    const QHash<int, const PlanRow *> &rows) {
-  const PlanRow *row = rows.value(fields.value(QStringLiteral("line")).toInt());
-  if (!row || row->address != fields.value(QStringLiteral("address")))
-    return QStringLiteral("计划中没有第 %1 行、地址 %2。The plan has no line %1 with address %2.")
-        .arg(fields.value(QStringLiteral("line")), fields.value(QStringLiteral("address")));
-  const QString command = fields.value(QStringLiteral("command"));
-  const QString frame = fields.value(QStringLiteral("frame_hex"));
+// Why the command of a record line is not what the row sends now, or nothing when it is.
+QString changedCommand(const QStringList &values, const PlanRow &row) {
+  const QString &command = values[RecordColumn::command];
+  const QString &frame = values[RecordColumn::frameHex];
   if (command.isEmpty())
     return {};
-  for (const PlanCommand &planned : row->commands)
-    if (planned.word == command && hexBytes(planned.frame) == frame)
+  for (const PlanCommand &planned : row.commands) {
+    if (planned.word != command)
+      continue;
+    if (recordHex(planned.frame) == frame)
       return {};
-  return QStringLiteral("计划第 %1 行不发送 %2 %3。Line %1 of the plan does not send %2 %3.")
-      .arg(row->line)
-      .arg(command, frame);
+    return QStringLiteral("计划第 %1 行（地址 %2）已更改 Line %1 of the plan (address %2) has "
+                          "changed: the record has %3 %4, the plan now sends %5.")
+        .arg(row.line)
+        .arg(row.address, command, frame, recordHex(planned.frame));
+  }
+  return QStringLiteral("计划第 %1 行（地址 %2）已更改 Line %1 of the plan (address %2) has "
+                        "changed: the record has %3 %4, which the plan no longer sends.")
+      .arg(row.line)
+      .arg(row.address, command, frame);
+}
+
+// Rows that share an address are matched by their line, which moves when lines are added to the
+// plan or taken out. A run reaches the rows in order and records each it reaches, so a record
+// that mentions such a row but not one before it with the same address was written when the
+// plan's lines were elsewhere.
+QString movedRows(const RowsByAddress &rows, const QSet<const PlanRow *> &mentioned) {
+  for (const QList<const PlanRow *> &shared : rows) {
+    const PlanRow *unmentioned = nullptr;
+    for (const PlanRow *row : shared) {
+      if (!mentioned.contains(row))
+        unmentioned = unmentioned ? unmentioned : row;
+      else if (unmentioned)
+        return QStringLiteral("计划中有多行使用地址 %1，记录有第 %2 行却没有第 %3 行。Rows of the "
+                              "plan share address %1 and the record has line %2 but not line %3. "
+                              "%4")
+            .arg(row->address)
+            .arg(row->line)
+            .arg(unmentioned->line)
+            .arg(matchedByLine);
+    }
+  }
+  return {};
 }
 
 } // namespace
 
-RecordFile::RecordFile(const QString &path, bool json) : path_(path), json_(json) {}
-
-RecordFile::~RecordFile() {
-  if (file_)
-    std::fclose(file_);
-}
-
-QString RecordFile::open() {
-#ifdef Q_OS_WIN
-  file_ = _wfopen(reinterpret_cast<const wchar_t *>(path_.utf16()), L"ab");
-#else
-  file_ = std::fopen(QFile::encodeName(path_).constData(), "ab");
-#endif
-  if (!file_)
-    return QStringLiteral("无法写入记录 Cannot write the record %1: %2").arg(path_, systemError());
-  if (json_ || QFileInfo(path_).size() > 0)
-    return {};
-  return writeAndSync((csvLine(columns) + QLatin1Char('\n')).toUtf8());
-}
-
-void RecordFile::setLine(const QString &port, const QString &settings) {
-  port_ = port;
-  settings_ = settings;
-}
-
-QString RecordFile::append(const RecordLine &line) {
-  const QString replyShown = line.outcome == Outcome::stray ? QString() : replyText(line.reply);
-  const QStringList values{timeWithZone(),
-                           QString::number(line.planLine),
-                           line.address,
-                           port_,
-                           settings_,
-                           line.command,
-                           hexBytes(line.frame),
-                           hexBytes(line.reply),
-                           line.reply.isEmpty() ? QString() : replyShown,
-                           line.outcome,
-                           line.detail};
-  if (!json_)
-    return writeAndSync((csvLine(values) + QLatin1Char('\n')).toUtf8());
-  QJsonObject object;
-  for (qsizetype i = 0; i < columns.size(); ++i)
-    object.insert(columns[i], i == 1 ? QJsonValue(line.planLine) : QJsonValue(values[i]));
-  return writeAndSync(QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n');
-}
-
-QString RecordFile::writeAndSync(const QByteArray &bytes) {
-  const bool written =
-      std::fwrite(bytes.constData(), 1, size_t(bytes.size()), file_) == size_t(bytes.size()) &&
-      std::fflush(file_) == 0;
-#ifdef Q_OS_WIN
-  const bool synced = written && _commit(_fileno(file_)) == 0;
-#else
-  const bool synced = written && ::fsync(fileno(file_)) == 0;
-#endif
-  if (synced)
-    return {};
-  return QStringLiteral("记录写入失败 The record %1 could not be written: %2")
-      .arg(path_, systemError());
+RecordRead recordFromBytes(const QByteArray &bytes, const Plan &plan, bool json) {
+  RecordRead read;
+  read.wholeBytes = bytes.lastIndexOf('\n') + 1;
+  read.unfinished = QString::fromUtf8(bytes.mid(read.wholeBytes));
+  QByteArray whole = bytes.first(read.wholeBytes);
+  // A CSV record begins with a byte-order mark since spreadsheets need one; older ones do not.
+  if (!json && whole.startsWith("\xEF\xBB\xBF"))
+    whole.remove(0, 3);
+  if (!whole.isEmpty() && whole.startsWith('{') != json) {
+    read.problem = json ? QStringLiteral("记录是 CSV，请去掉 --json。The record is CSV: go on "
+                                         "without --json.")
+                        : QStringLiteral("记录是 JSON 行，请加 --json。The record holds JSON "
+                                         "lines: go on with --json.");
+    return read;
+  }
+  RowsByAddress rows;
+  for (const PlanRow &row : plan.rows)
+    rows[row.address].append(&row);
+  const QString header = csvLine(recordColumns());
+  QSet<const PlanRow *> mentioned;
+  const QList<QByteArray> lines = whole.split('\n');
+  for (qsizetype i = 0; i < lines.size(); ++i) {
+    QString line = QString::fromUtf8(lines[i]);
+    if (line.endsWith(u'\r'))
+      line.chop(1);
+    if (line.isEmpty() || (!json && i == 0 && line == header))
+      continue;
+    const auto values = recordLineValues(line, json);
+    QString problem;
+    if (!values) {
+      problem = QStringLiteral("不是本程序的记录行。Not a line of this program's record.");
+    } else if (values->at(RecordColumn::outcome) != outcomeWord(Outcome::started)) {
+      if (const PlanRow *row = rowOf(*values, rows, &problem)) {
+        mentioned.insert(row);
+        problem = changedCommand(*values, *row);
+        // An answer that names no command (a record edited by hand) leaves the device's
+        // commands to be sent again rather than taken as done.
+        const QString &command = values->at(RecordColumn::command);
+        if (problem.isEmpty() && !command.isEmpty() &&
+            values->at(RecordColumn::outcome) == outcomeWord(Outcome::answered))
+          read.answered.insert(answeredKey(row->line, command));
+      }
+    }
+    if (!problem.isEmpty()) {
+      read.problem = QStringLiteral("记录第 %1 行不属于此计划 Line %1 of the record does not "
+                                    "belong to this plan: %2")
+                         .arg(i + 1)
+                         .arg(problem);
+      return read;
+    }
+  }
+  read.problem = movedRows(rows, mentioned);
+  return read;
 }
 
 RecordRead readRecord(const QString &path, const Plan &plan, bool json) {
   RecordRead read;
-  QFile file(path);
-  if (!file.exists())
+  const QFileInfo info(path);
+  if (!info.exists())
     return read;
+  // A pipe or a terminal holds no earlier run to go on with, and reading one would wait.
+  if (!info.isFile()) {
+    read.problem = QStringLiteral("记录 %1 不是文件，无法继续。The record %1 is not a file: "
+                                  "--resume goes on with a record file.")
+                       .arg(path);
+    return read;
+  }
+  QFile file(path);
   if (!file.open(QIODevice::ReadOnly)) {
     read.problem =
         QStringLiteral("无法读取记录 Cannot read the record %1: %2").arg(path, file.errorString());
     return read;
   }
-  const QByteArray bytes = file.readAll();
-  read.wholeBytes = bytes.lastIndexOf('\n') + 1;
-  read.unfinished = QString::fromUtf8(bytes.mid(read.wholeBytes));
-  QHash<int, const PlanRow *> rows;
-  for (const PlanRow &row : plan.rows)
-    rows.insert(row.line, &row);
-  const QList<QByteArray> lines = bytes.first(read.wholeBytes).split('\n');
-  if (!bytes.isEmpty() && bytes.startsWith('{') != json) {
-    read.problem = json ? QStringLiteral("记录 %1 是 CSV，请去掉 --json。The record %1 is CSV: go "
-                                         "on without --json.")
-                              .arg(path)
-                        : QStringLiteral("记录 %1 是 JSON 行，请加 --json。The record %1 holds "
-                                         "JSON lines: go on with --json.")
-                              .arg(path);
-    return read;
-  }
-  for (qsizetype i = 0; i < lines.size(); ++i) {
-    const QString line = QString::fromUtf8(lines[i]);
-    if (line.isEmpty() || (!json && i == 0 && line == csvLine(columns)))
-      continue;
-    const auto fields = recordFields(line, json);
-    const QString foreign = fields ? foreignLine(*fields, rows)
-                                   : QStringLiteral("不是本程序的记录行。"
-                                                    "Not a line of this program's record.");
-    if (!foreign.isEmpty()) {
-      read.problem = QStringLiteral("记录 %1 第 %2 行不属于此计划 Line %2 of the record %1 does "
-                                    "not belong to this plan: %3")
-                         .arg(path)
-                         .arg(i + 1)
-                         .arg(foreign);
-      return read;
-    }
-    if (fields->value(QStringLiteral("outcome")) == Outcome::answered)
-      read.answered.insert(answeredKey(fields->value(QStringLiteral("line")).toInt(),
-                                       fields->value(QStringLiteral("command"))));
-  }
+  read = recordFromBytes(file.readAll(), plan, json);
+  if (!read.problem.isEmpty())
+    read.problem = QStringLiteral("%1: %2").arg(path, read.problem);
   return read;
 }
 

@@ -40,6 +40,15 @@ bool isControlPicture(QChar c) {
          c.unicode() == deleteSymbol;
 }
 
+qsizetype undrawableMarkAt(QStringView text) {
+  const auto hexDigit = [](QChar c) {
+    return (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F');
+  };
+  const bool mark = text.size() >= 4 && text[0] == u'⟨' && hexDigit(text[1]) && hexDigit(text[2]) &&
+                    text[3] == u'⟩';
+  return mark ? 4 : 0;
+}
+
 QString replyText(QByteArrayView block) {
   const QByteArrayView shown =
       block.first(qMin(block.size(), replyBlockSize)).sliced(qMin<qsizetype>(1, block.size()));

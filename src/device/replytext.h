@@ -18,6 +18,10 @@ QString replyText(QByteArrayView block);
 // Whether c is a control picture replyText shows for a control byte.
 bool isControlPicture(QChar c);
 
+// The length of the mark replyText gives a byte that cannot be drawn ("⟨80⟩") at the start of
+// text; 0 when text does not start with one.
+qsizetype undrawableMarkAt(QStringView text);
+
 // Bytes as upper-case hex pairs with a space between: "02 49 44".
 QString hexBytes(QByteArrayView bytes);
 

@@ -4,16 +4,40 @@
 
 #include <QHash>
 
+bool namesEntry(const QString &text, QStringView entry) {
+  return QStringView(text).trimmed().compare(entry, Qt::CaseInsensitive) == 0;
+}
+
 std::optional<int> comNumberFromName(const QString &name) {
   for (int n = 1; n <= highestComNumber; ++n)
-    if (name == QStringLiteral("COM%1").arg(n))
+    if (namesEntry(name, QStringLiteral("COM%1").arg(n)))
       return n;
   return std::nullopt;
 }
 
+namespace {
+
+// The entry of a column of the settings table that text names.
+std::optional<QString> tableEntry(const QString &text, const char16_t *SettingsRow::*column) {
+  for (const SettingsRow &row : SETTINGS_TABLE)
+    if (namesEntry(text, row.*column))
+      return QString::fromUtf16(row.*column);
+  return std::nullopt;
+}
+
+} // namespace
+
+std::optional<QString> rateEntry(const QString &text) {
+  return tableEntry(text, &SettingsRow::rate);
+}
+
+std::optional<QString> parityEntry(const QString &text) {
+  return tableEntry(text, &SettingsRow::parity);
+}
+
 std::optional<QString> settingsFromTable(const QString &rate, const QString &parity) {
   for (const SettingsRow &row : SETTINGS_TABLE)
-    if (rate == QStringView(row.rate) && parity == QStringView(row.parity))
+    if (namesEntry(rate, row.rate) && namesEntry(parity, row.parity))
       return QString::fromUtf16(row.settings);
   return std::nullopt;
 }

@@ -33,11 +33,18 @@ inline constexpr std::array<SettingsRow, 12> SETTINGS_TABLE{{
 
 inline constexpr int highestComNumber = 15;
 
-// The number of "COM1" to "COM15"; exact, case-sensitive, untrimmed. Anything else matches
-// nothing.
+// A list text names an entry when it differs from it only in case and in blanks around it:
+// "com3", " COM3 " and "9600 " are what the operator meant. Anything else names no entry.
+bool namesEntry(const QString &text, QStringView entry);
+
+// The number of the entry "COM1" to "COM15" that name names, if any.
 std::optional<int> comNumberFromName(const QString &name);
 
-// The settings string of the first row matching both texts exactly, if any.
+// The rate or parity of the settings table that text names, as the lists write it ("None").
+std::optional<QString> rateEntry(const QString &text);
+std::optional<QString> parityEntry(const QString &text);
+
+// The settings string of the first row whose rate and parity the texts name, if any.
 std::optional<QString> settingsFromTable(const QString &rate, const QString &parity);
 
 // The texts of the three lists that name a port number and line settings: "COM3", "9600",

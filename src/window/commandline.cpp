@@ -1,6 +1,6 @@
 #include "window/commandline.h"
 
-#include "device/usageerror.h"
+#include "common/usageerror.h"
 #include "serial/openport.h"
 
 #include <QApplication>

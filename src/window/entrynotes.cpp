@@ -1,6 +1,8 @@
 #include "window/entrynotes.h"
 
-#include "window/startup.h"
+#include <QFocusEvent>
+#include <QLineEdit>
+#include <utility>
 
 QValidator::State LengthLimit::validate(QString &input, int &position) const {
   // A cell copied from a spreadsheet carries a line break the operator cannot see in the box;
@@ -11,9 +13,32 @@ QValidator::State LengthLimit::validate(QString &input, int &position) const {
   return input.size() <= limit_ ? Acceptable : Invalid;
 }
 
+EnterAfterRefusal::EnterAfterRefusal(QLineEdit *box) : QObject(box) {
+  connect(box, &QLineEdit::inputRejected, this, [this] { state_ = State::HeldAfterRefusal; });
+  connect(box, &QLineEdit::textEdited, this, [this] { state_ = State::Sends; });
+  box->installEventFilter(this);
+}
+
+bool EnterAfterRefusal::enterMaySend(QLineEdit *box) {
+  auto *rule = box->findChild<EnterAfterRefusal *>(QString(), Qt::FindDirectChildrenOnly);
+  return !rule || std::exchange(rule->state_, State::Sends) == State::Sends;
+}
+
+bool EnterAfterRefusal::eventFilter(QObject *watched, QEvent *event) {
+  // A context menu takes the focus for a moment; the operator has not left the box.
+  if (event->type() == QEvent::FocusOut &&
+      static_cast<QFocusEvent *>(event)->reason() != Qt::PopupFocusReason)
+    state_ = State::Sends;
+  return QObject::eventFilter(watched, event);
+}
+
 // Each note is one line in both languages: the only room in the window that covers no control
 // or caption is a strip below the user code box, 368 by 15 pixels at 100 %.
 QString openPortFirstNote() { return QStringLiteral("请先打开串口 · Open the port first."); }
+
+QString enterHeldNote() {
+  return QStringLiteral("未发送，再按回车发送 · Not sent; Enter again sends it.");
+}
 
 QString addressRefusedNote() {
   return QStringLiteral("地址为 0–99，至多两位数字 · The address is 0 to 99.");
@@ -40,11 +65,11 @@ QString choicesNotUsed(const QString &port, const QString &rate, const QString &
   if (!settingsFromTable(rate, parity)) {
     QStringList zh;
     QStringList en;
-    if (!rateItems().contains(rate)) {
+    if (!rateEntry(rate)) {
       zh.append(QStringLiteral("“%1” 不是列表中的波特率").arg(rate));
       en.append(QStringLiteral("“%1” is not one of the list's rates").arg(rate));
     }
-    if (!parityItems().contains(parity)) {
+    if (!parityEntry(parity)) {
       zh.append(QStringLiteral("“%1” 不是列表中的校验位").arg(parity));
       en.append(QStringLiteral("“%1” is not one of the list's parities").arg(parity));
     }

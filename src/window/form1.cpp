@@ -121,6 +121,9 @@ void Form1::connectHandlers() {
 // The theme can change while the window is up (a switch to a dark theme): the style makes the
 // new palette readable, a palette given outright is made so here, and the entry boxes follow.
 bool Form1::eventFilter(QObject *watched, QEvent *event) {
+  // Presses that belong to the opening of the port reach nobody.
+  if (openingKey_.drops(event, watched == ui->Command6))
+    return true;
   if (watched == ui->Text1 && event->type() == QEvent::FocusIn)
     Text1_GotFocus(static_cast<QFocusEvent *>(event)->reason());
   if (watched == ui->Text1 && event->type() == QEvent::MouseButtonRelease &&
@@ -150,8 +153,9 @@ void Form1::closeEvent(QCloseEvent *event) {
 }
 
 void Form1::Form_Load() {
-  // An editable box would otherwise complete "com3" to "COM3" and keep typed texts as new
-  // items; the texts are matched exactly and the lists are fixed.
+  // An editable box would otherwise complete a typed text to an entry as it is typed and keep
+  // typed texts as new items; the lists are fixed, and opening reads the text the operator
+  // left in each.
   for (QComboBox *box : {static_cast<QComboBox *>(ui->Combo1), ui->Combo2, ui->Combo3}) {
     box->setCompleter(nullptr);
     // The field inside the list is what a screen reader lands on; it bears the list's name.
@@ -199,13 +203,16 @@ void Form1::Text1_MouseUp() {
     ui->Text1->selectAll();
 }
 
-// Enter in a box presses the update button beside it.
+// Enter in a box presses the update button beside it, unless it came right behind a keystroke
+// or paste the box refused (EnterAfterRefusal).
 void Form1::Text1_KeyPress_Return() { pressIfEnabled(ui->Command3, ui->Text1); }
 
 void Form1::Text2_KeyPress_Return() { pressIfEnabled(ui->Command1, ui->Text2); }
 
 void Form1::pressIfEnabled(QPushButton *button, QLineEdit *from) {
-  if (button->isEnabled())
+  if (!EnterAfterRefusal::enterMaySend(from))
+    showNote(from, enterHeldNote());
+  else if (button->isEnabled())
     button->click();
   else
     showNote(from, openPortFirstNote());
@@ -214,6 +221,7 @@ void Form1::pressIfEnabled(QPushButton *button, QLineEdit *from) {
 void Form1::limitEntry(QLineEdit *box) {
   box->setValidator(new LengthLimit(box->maxLength(), box));
   box->setMaxLength(std::numeric_limits<qint16>::max());
+  new EnterAfterRefusal(box);
   connect(box, &QLineEdit::inputRejected, this, [this, box] { entryRefused(box); });
 }
 
@@ -229,6 +237,7 @@ void Form1::entryRefused(QLineEdit *box) {
 // A list text that names no entry leaves what is in force; the operator is told so at once,
 // in the box of a failed open or in a box of its own.
 void Form1::Command6_Click() {
+  openingKey_.buttonPressed();
   const QString port = ui->Combo1->currentText();
   const QString rate = ui->Combo2->currentText();
   const QString parity = ui->Combo3->currentText();

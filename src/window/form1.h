@@ -3,6 +3,7 @@
 #include "device/backlog.h"
 #include "device/failure.h"
 #include "serial/devicemap.h"
+#include "window/openingkey.h"
 
 #include <QMap>
 #include <QTimer>
@@ -93,6 +94,7 @@ private:
   bool boxOpen_ = false;
   // Something came from the line while a box was open: the next box of replies follows another.
   bool arrivedDuringBox_ = false;
+  OpeningKey openingKey_;
   bool applyingPalette_ = false;
   bool showScheduled_ = false;
 };

@@ -24,22 +24,38 @@ int boxWidthForTitle(const QString &title) {
   return QFontMetrics(bold).horizontalAdvance(title) + decorations;
 }
 
+// At a box's size the mathematical angle brackets around an undrawable byte's hex read as the
+// parentheses a device could have sent; reverse video cannot be mistaken for sent text.
 void setBoxText(QMessageBox &box, const QString &text) {
-  if (std::none_of(text.cbegin(), text.cend(), isControlPicture)) {
+  const auto drawnApart = [&text](qsizetype i) {
+    return isControlPicture(text[i]) || undrawableMarkAt(QStringView(text).sliced(i)) > 0;
+  };
+  bool plain = true;
+  for (qsizetype i = 0; i < text.size() && plain; ++i)
+    plain = !drawnApart(i);
+  if (plain) {
     box.setTextFormat(Qt::PlainText);
     box.setText(text);
     return;
   }
   const QString large = QStringLiteral("<span style=\"font-size:%1px\">")
                             .arg(QFontInfo(box.font()).pixelSize() * 5 / 2);
+  const QString reversed = QStringLiteral("<span style=\"color:%1; background-color:%2\">")
+                               .arg(box.palette().color(QPalette::Window).name(),
+                                    box.palette().color(QPalette::WindowText).name());
   QString html;
-  for (const QChar c : text) {
-    if (isControlPicture(c))
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    const QChar c = text[i];
+    if (const qsizetype mark = undrawableMarkAt(QStringView(text).sliced(i))) {
+      html += reversed + text.mid(i, mark) + QStringLiteral("</span>");
+      i += mark - 1;
+    } else if (isControlPicture(c)) {
       html += large + c + QStringLiteral("</span>");
-    else if (c == QLatin1Char('\n'))
+    } else if (c == QLatin1Char('\n')) {
       html += QStringLiteral("<br>");
-    else
+    } else {
       html += QString(c).toHtmlEscaped();
+    }
   }
   box.setTextFormat(Qt::RichText);
   box.setText(QStringLiteral("<p style=\"white-space:pre-wrap\">") + html + QStringLiteral("</p>"));

@@ -21,7 +21,8 @@ bool showMessageBoxOfferingClose(QWidget *parent, const QString &text);
 
 // Puts text in box. A control picture (␍ ends most replies) draws its letters a third of a
 // character high, a few grey pixels at the box's size; in a box each is drawn 2.5 times as large,
-// so that its letters are as tall as the text's capitals. What the box says is unchanged.
+// so that its letters are as tall as the text's capitals. The mark of a byte that cannot be drawn
+// (⟨80⟩) is drawn in reverse video. What the box says, and copies, is unchanged.
 void setBoxText(QMessageBox &box, const QString &text);
 
 // The width a box needs so that a window manager's title bar shows the whole title beside its

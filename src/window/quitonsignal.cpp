@@ -1,6 +1,6 @@
 #include "window/quitonsignal.h"
 
-#include "serial/terminationsignal.h"
+#include "common/terminationsignal.h"
 
 #include <QApplication>
 

@@ -19,7 +19,8 @@ QStringList parityItems() {
 }
 
 QStringList aboutMessages() {
-  return {QStringLiteral("QELNOR 彩屏系列专用设置软件"),
+  return {QStringLiteral("QELNOR 彩屏系列专用设置软件\n版本 Version %1")
+              .arg(QStringLiteral(QELNOR_VERSION)),
           QStringLiteral("版权所有 © QELNOR，依 MIT 许可证发布。Copyright © QELNOR. Released under "
                          "the MIT licence.")};
 }

@@ -7,5 +7,5 @@ QStringList portItems();
 QStringList rateItems();
 QStringList parityItems();
 
-// The two About messages, shown one after the other.
+// The two About messages, shown one after the other; the first names the version.
 QStringList aboutMessages();

@@ -110,6 +110,10 @@ private slots:
   void fixedFramesEachPress();
   void everyWayIntoTheAddressBoxTypesTheAddress();
   void userCodeBoxRefusesWholeWithANote();
+  void enterRightBehindARefusalSendsNothing_data();
+  void enterRightBehindARefusalSendsNothing();
+  void pressesOfTheOpeningKeyReachNoBox_data();
+  void pressesOfTheOpeningKeyReachNoBox();
   void busyLineRefusesWholeFramesAndStaysOpen();
   void closingLetsTheLastFrameLeave();
   void closingTellsOfFramesThatDidNotLeave();
@@ -131,12 +135,11 @@ void TestCommands::openingMapsTheChoices_data() {
   };
   row("listed", "COM3", "9600", "Odd", 3, "9600,O,8,1", "COM3 9600 Odd", {});
   row("design texts", "COM1", "2400", "None", 1, "2400,n,8,1", "COM1 2400 None", {});
-  row("lower-case port", "com3", "1200", "Even", 1, "1200,E,8,1", "COM1 1200 Even",
-      QStringLiteral("“com3” 不是列表中的串口名称，已打开 COM1。\n"
-                     "“com3” is not one of the list's port names; COM1 was opened."));
-  row("padded port", "COM3 ", "4800", "None", 1, "4800,n,8,1", "COM1 4800 None",
-      QStringLiteral("“COM3 ” 不是列表中的串口名称，已打开 COM1。\n"
-                     "“COM3 ” is not one of the list's port names; COM1 was opened."));
+  // A text that differs from an entry only in case or blanks around it names that entry.
+  row("lower-case port", "com3", "1200", "Even", 3, "1200,E,8,1", "COM3 1200 Even", {});
+  row("padded port", " COM3 ", "4800", "None", 3, "4800,n,8,1", "COM3 4800 None", {});
+  row("padded rate, lower-case parity", "COM3", "9600 ", "odd", 3, "9600,O,8,1", "COM3 9600 Odd",
+      {});
   row("beyond the list", "COM16", "4800", "Odd", 1, "4800,O,8,1", "COM1 4800 Odd",
       QStringLiteral("“COM16” 不是列表中的串口名称，已打开 COM1。\n"
                      "“COM16” is not one of the list's port names; COM1 was opened."));
@@ -144,15 +147,15 @@ void TestCommands::openingMapsTheChoices_data() {
       QStringLiteral("“19200” 不是列表中的波特率，波特率和校验位沿用 9600、None。\n"
                      "“19200” is not one of the list's rates; the rate and parity in force, "
                      "9600 and None, were kept."));
-  row("lower-case parity", "COM3", "2400", "none", 3, "9600,n,8,1", "COM3 9600 None",
-      QStringLiteral("“none” 不是列表中的校验位，波特率和校验位沿用 9600、None。\n"
-                     "“none” is not one of the list's parities; the rate and parity in force, "
+  row("unlisted parity", "COM3", "2400", "no", 3, "9600,n,8,1", "COM3 9600 None",
+      QStringLiteral("“no” 不是列表中的校验位，波特率和校验位沿用 9600、None。\n"
+                     "“no” is not one of the list's parities; the rate and parity in force, "
                      "9600 and None, were kept."));
-  row("nothing listed", "com3", "19200", "none", 1, "9600,n,8,1", "COM1 9600 None",
-      QStringLiteral("“com3” 不是列表中的串口名称，已打开 COM1。“19200” 不是列表中的波特率，"
-                     "“none” 不是列表中的校验位，波特率和校验位沿用 9600、None。\n"
-                     "“com3” is not one of the list's port names; COM1 was opened. “19200” is "
-                     "not one of the list's rates and “none” is not one of the list's "
+  row("nothing listed", "COM 3", "19200", "no", 1, "9600,n,8,1", "COM1 9600 None",
+      QStringLiteral("“COM 3” 不是列表中的串口名称，已打开 COM1。“19200” 不是列表中的波特率，"
+                     "“no” 不是列表中的校验位，波特率和校验位沿用 9600、None。\n"
+                     "“COM 3” is not one of the list's port names; COM1 was opened. “19200” is "
+                     "not one of the list's rates and “no” is not one of the list's "
                      "parities; the rate and parity in force, 9600 and None, were kept."));
 }
 
@@ -193,13 +196,13 @@ void TestCommands::failedOpenLeavesTheWindowAsItWas() {
 
   // A text that named no entry when the open fails: the box of the failure says what was tried.
   bench.form.MSComm1().setCommPort(2);
-  bench.choose(QStringLiteral("com3"), QStringLiteral("9600"), QStringLiteral("None"));
+  bench.choose(QStringLiteral("COM16"), QStringLiteral("9600"), QStringLiteral("None"));
   bench.click("Command6");
   QCOMPARE(bench.boxes.texts.size(), 2);
   QVERIFY2(bench.boxes.texts.at(1).startsWith(QStringLiteral("错误 8002")) &&
                bench.boxes.texts.at(1).endsWith(
-                   QStringLiteral("\n\n“com3” 不是列表中的串口名称，已尝试打开 COM2。\n"
-                                  "“com3” is not one of the list's port names; COM2 was tried.")),
+                   QStringLiteral("\n\n“COM16” 不是列表中的串口名称，已尝试打开 COM2。\n"
+                                  "“COM16” is not one of the list's port names; COM2 was tried.")),
            qPrintable(bench.boxes.texts.at(1)));
   QVERIFY(!bench.form.MSComm1().PortOpen());
 
@@ -359,8 +362,8 @@ void TestCommands::everyWayIntoTheAddressBoxTypesTheAddress() {
   }
   QCOMPARE(bench.device.read(), QByteArray("ID25\r"));
 
-  bench.control("Command4")->setFocus();
-  QTest::keyClick(bench.control("Command4"), Qt::Key_Tab);
+  bench.control("Command5")->setFocus();
+  QTest::keyClick(bench.control("Command5"), Qt::Key_Tab);
   QCOMPARE(typeAndSend("37"), QByteArray("ID37\r"));
 
   bench.control("Text2")->setFocus();
@@ -394,7 +397,7 @@ void TestCommands::everyWayIntoTheAddressBoxTypesTheAddress() {
 }
 
 // The user code box refuses a paste or a keystroke past 32 characters whole, with a note, and
-// never keeps half a character; Enter sends the code.
+// never keeps half a character; the button sends the code.
 void TestCommands::userCodeBoxRefusesWholeWithANote() {
   Bench bench;
   bench.open();
@@ -421,8 +424,114 @@ void TestCommands::userCodeBoxRefusesWholeWithANote() {
   QCOMPARE(code->text(), QString(31, QLatin1Char('a')) + QLatin1Char('b'));
   QVERIFY2(takeNote().contains(QLatin1String("holds 32 at most")), "no note");
 
-  QTest::keyClick(code, Qt::Key_Return);
+  bench.click("Command1");
   QCOMPARE(bench.device.read(), "*@-" + QByteArray(31, 'a') + "b\r");
+  QVERIFY(bench.boxes.texts.isEmpty());
+}
+
+void TestCommands::enterRightBehindARefusalSendsNothing_data() {
+  QTest::addColumn<QByteArray>("box");
+  QTest::addColumn<QString>("held");
+  QTest::addColumn<QString>("typed");
+  QTest::addColumn<QString>("pasted");
+  QTest::addColumn<QByteArray>("firstEnter");
+  QTest::addColumn<bool>("thenClick");
+  QTest::addColumn<QByteArray>("then");
+  const QString tooLong(33, QLatin1Char('x'));
+  QTest::newRow("100 typed fast") << QByteArray("Text1") << "0"
+                                  << "100" << QString() << QByteArray() << false
+                                  << QByteArray("ID10\r");
+  QTest::newRow("4.5 typed fast") << QByteArray("Text1") << "0"
+                                  << "4.5" << QString() << QByteArray() << false
+                                  << QByteArray("ID04\r");
+  QTest::newRow("code pasted past 32, then a click")
+      << QByteArray("Text2") << "OLD" << QString() << tooLong << QByteArray() << true
+      << QByteArray("*@-OLD\r");
+  QTest::newRow("emptied box, code pasted past 32")
+      << QByteArray("Text2") << "" << QString() << tooLong << QByteArray() << false
+      << QByteArray("*@-\r");
+  QTest::newRow("an edit after the refusal")
+      << QByteArray("Text1") << "0"
+      << "100\b5" << QString() << QByteArray("ID15\r") << false << QByteArray("ID15\r");
+}
+
+// An Enter right behind a keystroke or paste the box refused was meant for what the operator
+// had in mind, not for what the box shows: it sends nothing and says that the next Enter sends
+// what the box shows. The next Enter, or a click on the button, sends it.
+void TestCommands::enterRightBehindARefusalSendsNothing() {
+  QFETCH(QByteArray, box);
+  QFETCH(QString, held);
+  QFETCH(QString, typed);
+  QFETCH(QString, pasted);
+  QFETCH(QByteArray, firstEnter);
+  QFETCH(bool, thenClick);
+  Bench bench;
+  bench.open();
+  auto *entry = bench.control<QLineEdit>(box.constData());
+  entry->setText(held);
+  entry->setFocus();
+  entry->selectAll();
+  QTest::keyClicks(entry, typed);
+  if (!pasted.isEmpty()) {
+    QGuiApplication::clipboard()->setText(pasted);
+    QTest::keyClick(entry, Qt::Key_V, Qt::ControlModifier);
+  }
+  takeNote();
+  QTest::keyClick(entry, Qt::Key_Return);
+  QCOMPARE(bench.device.read(), firstEnter);
+  if (firstEnter.isEmpty()) {
+    QCOMPARE(notePlacementFaults(entry), QString());
+    QVERIFY2(takeNote().contains(QLatin1String("Not sent; Enter again sends it.")), "no note");
+  }
+  if (thenClick)
+    bench.click(box == "Text1" ? "Command3" : "Command1");
+  else
+    QTest::keyClick(entry, Qt::Key_Return);
+  QTEST(bench.device.read(), "then");
+  QVERIFY(bench.boxes.texts.isEmpty());
+}
+
+void TestCommands::pressesOfTheOpeningKeyReachNoBox_data() {
+  QTest::addColumn<int>("key");
+  // Key events in order: P press, R release, lower case for an auto-repeat, each with the time
+  // it happened in milliseconds.
+  QTest::addColumn<QString>("events");
+  QTest::addColumn<QByteArray>("sent");
+  QTest::newRow("Enter twice, 150 ms apart")
+      << int(Qt::Key_Return) << "P0 R80 P150 R230" << QByteArray();
+  QTest::newRow("Enter held") << int(Qt::Key_Return) << "P0 r500 p500 r530 p530 r560 p560 R600"
+                              << QByteArray();
+  QTest::newRow("Enter held again right after")
+      << int(Qt::Key_Enter) << "P0 R80 P300 r800 p800 r830 p830 R900" << QByteArray();
+  QTest::newRow("Space twice, 150 ms apart")
+      << int(Qt::Key_Space) << "P0 R80 P150 R230" << QByteArray();
+  QTest::newRow("Enter again 600 ms later")
+      << int(Qt::Key_Return) << "P0 R80 P680 R760" << QByteArray("ID00\r");
+}
+
+// Opening from the keyboard hands the focus to the address box: the opening key's repeats and a
+// quick second press of it belong to the opening, and send nothing there. The times are the
+// events' own, as the system stamps them.
+void TestCommands::pressesOfTheOpeningKeyReachNoBox() {
+  QFETCH(int, key);
+  QFETCH(QString, events);
+  Bench bench;
+  bench.form.activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(&bench.form));
+  bench.choose(QStringLiteral("COM3"), QStringLiteral("9600"), QStringLiteral("None"));
+  bench.control("Command6")->setFocus();
+  const QString text = key == Qt::Key_Space ? QStringLiteral(" ") : QStringLiteral("\r");
+  for (const QString &event : events.split(QLatin1Char(' '))) {
+    const QChar kind = event.at(0);
+    QKeyEvent stroke(kind.toUpper() == QLatin1Char('P') ? QEvent::KeyPress : QEvent::KeyRelease,
+                     key, Qt::NoModifier, text, kind.isLower());
+    stroke.setTimestamp(event.mid(1).toULongLong());
+    QApplication::sendEvent(bench.form.focusWidget(), &stroke);
+  }
+  QVERIFY(bench.form.MSComm1().PortOpen());
+  QCOMPARE(bench.form.focusWidget(), bench.control("Text1"));
+  QCOMPARE(bench.control<QLineEdit>("Text1")->text(), QStringLiteral("0"));
+  QTEST(bench.device.read(), "sent");
   QVERIFY(bench.boxes.texts.isEmpty());
 }
 

@@ -91,8 +91,9 @@ void TestForm1::windowIsFixedAndTabsInOrder() {
        w = w->nextInFocusChain())
     if (w->focusPolicy() & Qt::TabFocus && w->parentWidget() == &form)
       chain.append(w->objectName());
-  QCOMPARE(chain, QStringList({"Text1", "Command3", "Text2", "Command1", "Command2", "Command5",
-                               "Command4", "Combo1", "Combo2", "Combo3", "Command6"}));
+  // Each row from left to right: the bottom row is About, the power-on password, the reset.
+  QCOMPARE(chain, QStringList({"Text1", "Command3", "Text2", "Command1", "Command2", "Command4",
+                               "Command5", "Combo1", "Combo2", "Combo3", "Command6"}));
 }
 
 void TestForm1::fontsAndLimitsOfTheEntryBoxes() {
@@ -170,7 +171,8 @@ void TestForm1::aboutShowsItsPairEachTime() {
   about->click();
   about->click();
   QCOMPARE(operatorAtBoxes.texts.size(), 4);
-  QCOMPARE(operatorAtBoxes.texts.at(0), QStringLiteral("QELNOR 彩屏系列专用设置软件"));
+  QCOMPARE(operatorAtBoxes.texts.at(0),
+           QStringLiteral("QELNOR 彩屏系列专用设置软件\n版本 Version " QELNOR_VERSION));
   QVERIFY(operatorAtBoxes.texts.at(1).contains(QStringLiteral("©")));
   // The notice agrees with the licence the program is given under.
   QVERIFY(operatorAtBoxes.texts.at(1).contains(QStringLiteral("MIT licence")));

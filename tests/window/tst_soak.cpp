@@ -182,15 +182,17 @@ void Soak::clickUntilBusy() {
 }
 
 void Soak::open() {
-  static const QStringList ports{"COM1", "COM3", "COM2", "com3", "COM16", "COM3 ", ""};
+  static const QStringList ports{"COM1", "COM3", "COM2", "com3", "COM16", "COM3 ", "COM 3", ""};
   static const QStringList rates{"9600", "1200", "2400", "4800", "19200", "abc"};
   static const QStringList parities{"None", "Odd", "Even", "none"};
   const QString port = pick(ports);
   control<QComboBox>("Combo1")->setEditText(port);
   control<QComboBox>("Combo2")->setEditText(pick(rates));
   control<QComboBox>("Combo3")->setEditText(pick(parities));
-  if (const int n = port.startsWith(QLatin1String("COM")) ? port.mid(3).toInt() : 0;
-      n >= 1 && n <= 15 && port == QStringLiteral("COM%1").arg(n))
+  // A text names an entry whatever its case and the blanks around it.
+  const QString named = port.trimmed().toUpper();
+  if (const int n = named.startsWith(QLatin1String("COM")) ? named.mid(3).toInt() : 0;
+      n >= 1 && n <= 15 && named == QStringLiteral("COM%1").arg(n))
     comPort_ = n;
   control<QPushButton>("Command6")->click();
   const bool shouldOpen = device_ && (comPort_ == 1 || comPort_ == 3);

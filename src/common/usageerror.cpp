@@ -1,4 +1,4 @@
-#include "device/usageerror.h"
+#include "common/usageerror.h"
 
 QString parserProblem(const QCommandLineParser &parser, const QStringList &arguments) {
   const QStringList unknown = parser.unknownOptionNames();

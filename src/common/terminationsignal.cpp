@@ -1,4 +1,4 @@
-#include "serial/terminationsignal.h"
+#include "common/terminationsignal.h"
 
 #include <QCoreApplication>
 #include <QPointer>
@@ -17,17 +17,24 @@ void callHandler(int signal) {
 } // namespace
 
 #ifdef Q_OS_WIN
+#include <atomic>
 #include <windows.h>
 
 namespace {
 
-// The system calls this on a thread of its own; the event loop's thread does the work.
+std::atomic_flag askedToEnd = ATOMIC_FLAG_INIT;
+
+// The system calls this on a thread of its own; the event loop's thread does the work. Only the
+// first Ctrl+C is taken: should the event loop not get to it (a wait that does not return), the
+// next one is left to the system, which ends the program at once.
 BOOL WINAPI onConsoleControl(DWORD event) {
   if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
     return FALSE;
-  if (QCoreApplication *application = QCoreApplication::instance())
-    QMetaObject::invokeMethod(
-        application, [] { callHandler(SIGINT); }, Qt::QueuedConnection);
+  QCoreApplication *application = QCoreApplication::instance();
+  if (!application || askedToEnd.test_and_set())
+    return FALSE;
+  QMetaObject::invokeMethod(
+      application, [] { callHandler(SIGINT); }, Qt::QueuedConnection);
   return TRUE;
 }
 

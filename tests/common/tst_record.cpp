@@ -1,0 +1,214 @@
+#include "support/pty.h"
+
+#include "common/csv.h"
+#include "common/record.h"
+
+#include <QTemporaryDir>
+#include <QTimeZone>
+#include <QtTest>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+// The cells of a CSV line as read and written, and the record as a spreadsheet and --resume
+// read it: without a device, so that each rule is seen on its own.
+class TestRecord : public QObject {
+  Q_OBJECT
+
+private slots:
+  void csvCells_data();
+  void csvCells();
+  void csvFieldsSurviveWriting_data();
+  void csvFieldsSurviveWriting();
+  void cellsStayTextAndReadBack_data();
+  void cellsStayTextAndReadBack();
+  void timeCarriesItsOffset_data();
+  void timeCarriesItsOffset();
+  void recordFileStartsEachRun_data();
+  void recordFileStartsEachRun();
+  void recordOnPipesTerminalsAndFullDisks_data();
+  void recordOnPipesTerminalsAndFullDisks();
+};
+
+void TestRecord::csvCells_data() {
+  QTest::addColumn<QString>("line");
+  QTest::addColumn<QStringList>("fields");
+  // 0 when the whole line is read.
+  QTest::addColumn<int>("badColumn");
+  QTest::newRow("blanks around unquoted cells") << " 1 ,\tA1 \t" << QStringList{"1", "A1"} << 0;
+  QTest::newRow("quoted cells keep theirs")
+      << "  \" A1 \" , \"a,\"\"b\"" << QStringList{" A1 ", "a,\"b"} << 0;
+  QTest::newRow("blanks inside a cell") << "a b,,  " << QStringList{"a b", "", ""} << 0;
+  QTest::newRow("CR of a CRLF line end") << "1,\"x\"\r" << QStringList{"1", "x"} << 0;
+  QTest::newRow("empty line") << "" << QStringList{""} << 0;
+  QTest::newRow("quote inside an unquoted cell") << "1,a\"b" << QStringList() << 4;
+  QTest::newRow("text after a closing quote") << "\"ab\" c,1" << QStringList() << 6;
+  QTest::newRow("quote not closed") << "1, \"ab,c" << QStringList() << 4;
+}
+
+void TestRecord::csvCells() {
+  QFETCH(QString, line);
+  QFETCH(QStringList, fields);
+  QFETCH(int, badColumn);
+  const CsvRow row = csvRow(line);
+  QCOMPARE(row.badColumn, badColumn);
+  QCOMPARE(row.problem.isEmpty(), badColumn == 0);
+  if (badColumn == 0)
+    QCOMPARE(row.fields, fields);
+}
+
+void TestRecord::csvFieldsSurviveWriting_data() {
+  QTest::addColumn<QStringList>("fields");
+  QTest::newRow("settings with commas") << QStringList{"2400,n,8,1", "address", ""};
+  QTest::newRow("reply text with quotes") << QStringList{"\"OK\"", "a\"\"b", "\""};
+  QTest::newRow("blanks and tabs at the ends") << QStringList{" a", "b\t", "\t", " "};
+  QTest::newRow("a carriage return inside") << QStringList{"a\rb", "\r"};
+  QTest::newRow("empty fields") << QStringList{"", "", ""};
+}
+
+void TestRecord::csvFieldsSurviveWriting() {
+  QFETCH(QStringList, fields);
+  QCOMPARE(csvFields(csvLine(fields)), std::optional(fields));
+}
+
+void TestRecord::cellsStayTextAndReadBack_data() {
+  QTest::addColumn<QString>("cell");
+  for (const char *cell :
+       {"=1+2+3*99+", "+86 10", "-1", "@SUM(A1)", "\tx", "\rx", "'kept", "中文OK", "plain", ""})
+    QTest::newRow(cell) << QString::fromUtf8(cell);
+}
+
+// A reply or detail that a spreadsheet would evaluate is written as text in a CSV record, and
+// every cell reads back as it was, in both forms.
+void TestRecord::cellsStayTextAndReadBack() {
+  QFETCH(QString, cell);
+  QStringList values(RecordColumn::count, cell);
+  values[RecordColumn::line] = QStringLiteral("12");
+  values[RecordColumn::outcome] = outcomeWord(Outcome::late);
+  const QString csv = recordLineText(values, false);
+  for (const QString &written : csvFields(csv).value_or(QStringList{"unread"}))
+    QVERIFY2(written.isEmpty() || !QStringView(u"=+-@\t\r").contains(written.front()),
+             qPrintable(csv));
+  QCOMPARE(recordLineValues(csv, false), std::optional(values));
+  QCOMPARE(recordLineValues(recordLineText(values, true), true), std::optional(values));
+}
+
+void TestRecord::timeCarriesItsOffset_data() {
+  QTest::addColumn<int>("offsetSeconds");
+  QTest::addColumn<QString>("written");
+  QTest::newRow("UTC") << 0 << "2026-03-01T14:02:11.007+00:00";
+  QTest::newRow("China") << 8 * 3600 << "2026-03-01T14:02:11.007+08:00";
+  QTest::newRow("behind UTC, half hours") << -(3 * 3600 + 1800) << "2026-03-01T14:02:11.007-03:30";
+}
+
+void TestRecord::timeCarriesItsOffset() {
+  QFETCH(int, offsetSeconds);
+  QFETCH(QString, written);
+  const QDateTime time(QDate(2026, 3, 1), QTime(14, 2, 11, 7), QTimeZone(offsetSeconds));
+  QCOMPARE(recordTime(time), written);
+}
+
+void TestRecord::recordFileStartsEachRun_data() {
+  QTest::addColumn<bool>("json");
+  QTest::newRow("CSV") << false;
+  QTest::newRow("JSON lines") << true;
+}
+
+// Every run begins with a line of its own, on the disk before anything is sent; a new CSV
+// record begins with a byte-order mark and its header, and its lines end in CRLF.
+void TestRecord::recordFileStartsEachRun() {
+  QFETCH(bool, json);
+  QTemporaryDir folder;
+  const QString path = folder.filePath("r");
+  for (int run = 0; run < 2; ++run) {
+    RecordFile record(path, json);
+    QCOMPARE(record.open(), QString());
+    record.setLine("COM3", "9600,n,8,1");
+    QCOMPARE(record.append({4,
+                            "07",
+                            "address",
+                            "ID07\r",
+                            "\x02ID=07 OK!!!\r",
+                            "ID=07 OK!!!",
+                            Outcome::answered,
+                            {}}),
+             QString());
+  }
+  QFile file(path);
+  QVERIFY(file.open(QIODevice::ReadOnly));
+  const QByteArray bytes = file.readAll();
+  const QByteArray end = json ? "\n" : "\r\n";
+  QList<QByteArray> lines = bytes.split('\n');
+  QCOMPARE(lines.takeLast(), QByteArray());
+  if (!json) {
+    QVERIFY(bytes.startsWith("\xEF\xBB\xBFtime,line,address,port,settings,command,frame_hex,"
+                             "reply_hex,reply_text,outcome,detail\r\n"));
+    lines.removeFirst();
+  }
+  QCOMPARE(bytes.count(end), lines.size() + (json ? 0 : 1));
+  QStringList said;
+  for (const QByteArray &line : lines) {
+    const auto values = recordLineValues(QString::fromUtf8(line), json);
+    QVERIFY2(values, line.constData());
+    said.append(QStringList{values->at(RecordColumn::line), values->at(RecordColumn::port),
+                            values->at(RecordColumn::frameHex), values->at(RecordColumn::replyText),
+                            values->at(RecordColumn::outcome)}
+                    .join(' ')
+                    .trimmed());
+    QVERIFY2(values->at(RecordColumn::outcome) != "started" ||
+                 values->at(RecordColumn::detail).contains(QCoreApplication::applicationName()),
+             line.constData());
+  }
+  const QString answered("4 COM3 49 44 30 37 0D ID=07 OK!!! answered");
+  QCOMPARE(said, QStringList({"started", answered, "started", answered}));
+}
+
+void TestRecord::recordOnPipesTerminalsAndFullDisks_data() {
+  QTest::addColumn<QString>("kind");
+  QTest::addColumn<bool>("json");
+  for (const char *kind : {"pipe", "terminal", "/dev/null", "/dev/full"}) {
+    QTest::addRow("%s, CSV", kind) << kind << false;
+    QTest::addRow("%s, JSON lines", kind) << kind << true;
+  }
+}
+
+// A pipe or a terminal takes the record as it comes, with nothing to sync; a record that cannot
+// be written is known as it opens, by its name.
+void TestRecord::recordOnPipesTerminalsAndFullDisks() {
+  QFETCH(QString, kind);
+  QFETCH(bool, json);
+  QTemporaryDir folder;
+  PseudoTerminal terminal;
+  QString path = kind;
+  int reader = -1;
+  if (kind == "pipe") {
+    path = folder.filePath("fifo");
+    QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    reader = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK);
+    QVERIFY(reader >= 0);
+  } else if (kind == "terminal") {
+    path = terminal.path();
+  }
+  RecordFile record(path, json);
+  const QString opened = record.open();
+  if (kind == "/dev/full") {
+    QVERIFY2(opened.contains("/dev/full"), qPrintable(opened));
+    return;
+  }
+  QCOMPARE(opened, QString());
+  QCOMPARE(record.append({2, "01", "address", "ID01\r", {}, {}, Outcome::sent, {}}), QString());
+  QByteArray received;
+  if (kind == "pipe") {
+    char buffer[4096];
+    const ssize_t size = ::read(reader, buffer, sizeof buffer);
+    ::close(reader);
+    received = QByteArray(buffer, qMax<ssize_t>(size, 0));
+  } else if (kind == "terminal") {
+    received = terminal.read();
+  }
+  if (!received.isEmpty() || kind != "/dev/null")
+    QVERIFY2(received.contains("49 44 30 31 0D"), received.constData());
+}
+
+QTEST_GUILESS_MAIN(TestRecord)
+#include "tst_record.moc"
