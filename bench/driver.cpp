@@ -195,9 +195,31 @@ int main(int argc, char *argv[]) {
     rows.push_back({"peak resident memory, " + where + ", MB", memoryForm, "one label", memoryBare,
                     1, "≤ label + 8 MB", met(memoryForm.median <= memoryBare.median + 8)});
   }
+  // On a loaded machine the rounds differ more than the programs: each round's start-up beside
+  // the floor's of the same round is the steadier ratio.
+  const auto pairedRatios = [&] {
+    std::string text;
+    for (const std::string &platform : platforms()) {
+      const auto &form = startMs[platform]["form"];
+      const auto &floor = startMs[platform]["floor"];
+      std::vector<double> ratios;
+      for (size_t i = 0; i < form.size(); ++i)
+        ratios.push_back(form[i] / floor[i]);
+      std::sort(ratios.begin(), ratios.end());
+      char line[160];
+      std::snprintf(line, sizeof line,
+                    "Start-up ÷ the fair floor's in the same round, %s: median %.3f, quartiles "
+                    "%.3f to %.3f.\n",
+                    platform.c_str(), summarise(ratios).median, ratios[ratios.size() / 4],
+                    ratios[ratios.size() * 3 / 4]);
+      text += line;
+    }
+    return text;
+  };
   if (startOnly) {
     printTable(rows);
-    std::printf("\n%d runs each, after %d warm-up runs.\n", runs, warmUpRuns);
+    std::printf("\n%d runs each, after %d warm-up runs.\n%s", runs, warmUpRuns,
+                pairedRatios().c_str());
     return 0;
   }
 
@@ -248,5 +270,6 @@ int main(int argc, char *argv[]) {
   std::printf("\n%d runs each (%d for idle, form and bare at once), after %d warm-up runs; "
               "latency and idle with QT_QPA_PLATFORM=%s.\n",
               runs, idleRuns, warmUpRuns, envValue("QT_QPA_PLATFORM", "(unset)").c_str());
+  std::printf("%s", pairedRatios().c_str());
   return 0;
 }
