@@ -6,12 +6,13 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <spawn.h>
+#include <string_view>
 #include <unistd.h>
 
 extern char **environ;
 
 Child startChild(const std::string &program, const std::vector<std::string> &arguments,
-                 const std::string &log) {
+                 const std::string &log, const std::vector<std::string> &environment) {
   int pipeEnds[2];
   if (::pipe(pipeEnds) != 0) {
     std::fprintf(stderr, "bench: pipe failed\n");
@@ -28,9 +29,23 @@ Child startChild(const std::string &program, const std::vector<std::string> &arg
   for (const std::string &argument : arguments)
     argv.push_back(const_cast<char *>(argument.c_str()));
   argv.push_back(nullptr);
+  std::vector<char *> envp;
+  for (const std::string &entry : environment)
+    envp.push_back(const_cast<char *>(entry.c_str()));
+  const auto given = [&](const std::string_view entry) {
+    const std::string_view name = entry.substr(0, entry.find('=') + 1);
+    for (const std::string &replaced : environment)
+      if (replaced.starts_with(name))
+        return true;
+    return false;
+  };
+  for (char **entry = environ; *entry; ++entry)
+    if (!given(*entry))
+      envp.push_back(*entry);
+  envp.push_back(nullptr);
   Child child;
   child.startedAtNs = monotonicNs();
-  if (posix_spawn(&child.pid, program.c_str(), &actions, nullptr, argv.data(), environ) != 0) {
+  if (posix_spawn(&child.pid, program.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0) {
     std::fprintf(stderr, "bench: cannot start %s\n", program.c_str());
     std::exit(1);
   }

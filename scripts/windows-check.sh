@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Checks the Windows package that windows-package.sh made, under Wine 10 on a virtual X display,
-# in a fresh Wine prefix: the device layer's tests, a silent install, the installed program's
-# window and About boxes, the exact frames of the four command buttons and the device's replies
-# to them as the operator reads them, a reply at line pace, stray bytes, a flood of replies, the
-# device lost while idle and while a box is open, opening again, and qelnor-cli.exe's replies
-# and exit statuses. COM1 and COM2 are pseudo-terminals whose other side plays the device
-# (scripts/wine/device.py); scripts/wine/modem-lines.c stands in for the modem lines a
-# pseudo-terminal lacks. Prints each check; exits non-zero at the first failure. Runs inside
-# the Debian 13 tree (windows.sh starts it there through debian13.sh).
+# in a fresh Wine prefix: the device layer's tests, the captions at 100 % and 150 %, a silent
+# install, the installed program's window and About boxes, the exact frames of the four command
+# buttons and the device's replies to them as the operator reads them, a reply at line pace,
+# stray bytes, a flood of replies, the device lost while idle and while a box is open, opening
+# again, and qelnor-cli.exe's replies and exit statuses. COM1 and COM2 are pseudo-terminals
+# whose other side plays the device (scripts/wine/device.py); scripts/wine/modem-lines.c stands
+# in for the modem lines a pseudo-terminal lacks. Prints each check; exits non-zero at the first
+# failure. Runs inside the Debian 13 tree (windows.sh starts it there through debian13.sh).
 set -euo pipefail
 # Characters, not bytes, for bash and xdotool: the user code typed is Chinese.
 export LC_ALL=C.UTF-8
@@ -82,6 +82,37 @@ for t in tst_frames tst_address tst_replytext tst_terminationsignal; do
     fail "$t under Wine"
   fi
 done
+
+# Captions in the faces Wine has (it has no SimSun: AR PL UMing stands in), at 100 % and at
+# 150 % (Windows' own scaling, LogPixels 144): every label, wrapping button and list entry of the
+# window shows whole (tst_captions), naming each face checked and skipped; then the window at
+# 150 %, for the eye. The prefix goes back to 100 % for the checks that click by position.
+logpixels() {
+  wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f \
+    >/dev/null 2>&1 || fail "setting Wine's LogPixels to $1"
+  wineserver -k
+  wineserver_done
+}
+for percent in 100 150; do
+  [ "$percent" = 100 ] || logpixels 144
+  log="$work/tst_captions-$percent.log"
+  if WINEPATH="$test_path" wine "$build/tst_captions.exe" -o "$(winepath -w "$log"),txt" \
+    >/dev/null 2>&1; then
+    faces=$(tr -d '\r' <"$log" | sed -n 's/^QINFO.*(\(.*\)) \(.*\)$/\1 → \2/p' | paste -sd ';')
+    skipped=$(tr -d '\r' <"$log" | sed -n 's/^SKIP.*(\(.*\)) \(.*\)$/\1: \2/p' | paste -sd ';')
+    ok "captions whole at $percent % in: $faces (skipped: $skipped)"
+  else
+    cat "$log" >&2
+    fail "tst_captions under Wine at $percent %"
+  fi
+done
+(cd "$out/$name" && exec wine ./qelnor-setup.exe >"$work/program-150.log" 2>&1) &
+wait_for 60 xdotool search --onlyvisible --name 'QELNOR' || fail "the window at 150 %"
+sleep 2
+xwd -silent -id "$(xdotool search --onlyvisible --name 'QELNOR' | head -n1)" | xwdtopnm 2>/dev/null |
+  pnmtopng >"$out/window-wine-150.png"
+logpixels 96
+ok "the window at 150 % (screenshot dist/windows/window-wine-150.png)"
 
 # Silent install into Program Files, with its Start-menu entry and uninstaller.
 wine "$out/$name-setup.exe" /S >"$work/install.log" 2>&1 || fail "the silent install (/S)"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Cross-builds the program and the device layer's tests for 64-bit Windows against the Qt in
-# $1, deploys the program with only the DLLs and plugins it loads, and packs a portable zip and
-# a 64-bit NSIS installer into dist/windows. Called by windows.sh.
+# Cross-builds the program and the tests that need no pseudo-terminal for 64-bit Windows against
+# the Qt in $1, deploys the program with only the DLLs and plugins it loads, and packs a portable
+# zip and a 64-bit NSIS installer into dist/windows. Called by windows.sh.
 set -euo pipefail
 
 qt=$1
@@ -34,9 +34,13 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   exit 1
 }
 cmake --build "$build" --parallel 2 --target qelnor-setup qelnor-cli tst_frames tst_address \
-  tst_replytext tst_terminationsignal
+  tst_replytext tst_terminationsignal tst_captions
 # The tests run with the program's DLLs (windows-check.sh), and Qt Test's, which is not shipped.
+# A window's test finds the platform and style plugins beside it, as the program does.
 cp "$qt/bin/Qt6Test.dll" "$build/"
+mkdir -p "$build/platforms" "$build/styles"
+cp "$qt/plugins/platforms/qwindows.dll" "$build/platforms/"
+cp "$qt/plugins/styles/qwindowsvistastyle.dll" "$build/styles/"
 
 rm -rf "$out"
 mkdir -p "$app/platforms" "$app/styles" "$app/licenses"

@@ -1,3 +1,4 @@
+#include "window/appearance.h"
 #include "window/commandline.h"
 #include "window/display.h"
 #include "window/form1.h"
@@ -5,7 +6,6 @@
 #include "window/tell.h"
 
 #include <QApplication>
-#include <QIcon>
 
 int main(int argc, char *argv[]) {
   if (const auto answer = answerBeforeTheWindow(argc, argv)) {
@@ -24,9 +24,9 @@ int main(int argc, char *argv[]) {
     tell(*noDisplay + QLatin1Char('\n'), Told::Problem);
     return noDisplayStatus;
   }
-  QApplication::setWindowIcon(QIcon(QStringLiteral(":/qelnor-setup-48.png")));
   quitOnTerminationSignals();
   Form1 window;
+  setIconOncePainted(window, QStringLiteral(":/qelnor-setup-48.png"));
   window.setComDevices(arguments.comDevices);
   window.show();
   return app.exec();

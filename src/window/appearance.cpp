@@ -1,12 +1,22 @@
 #include "window/appearance.h"
 
+#include "window/wrapbutton.h"
+
+#include <QApplication>
+#include <QComboBox>
 #include <QFontInfo>
 #include <QFontMetrics>
+#include <QIcon>
 #include <QImage>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
+#include <QProxyStyle>
+#include <QSet>
 #include <QStyle>
 #include <QStyleOptionButton>
+#include <QTimer>
+#include <algorithm>
 #include <cmath>
 
 #ifdef Q_OS_WIN
@@ -17,12 +27,12 @@ namespace {
 
 constexpr double textContrast = 4.5;
 constexpr double disabledContrast = 3.0;
-// Glyphs are antialiased: the darkest pixel of a thin stroke falls a little short of the
-// caption's colour, so the colour is chosen with this much to spare.
-constexpr double antialiasingAllowance = 1.2;
-// The lists' small digits have few pixels of full colour: measured on painted pixels, the
-// third darkest of "9600" reaches well under half the contrast its colour has.
-constexpr double smallTextAllowance = 3.0;
+// Greyed text is chosen with this much to spare, for rounding and for a renderer that softens
+// the edges of strokes anyway.
+constexpr double renderingAllowance = 1.2;
+// Up to this size text is drawn without antialiasing (see faceFont).
+constexpr int crispPointSize = 12;
+constexpr int caretWidth = 1;
 
 double relativeLuminance(const QColor &colour) {
   const auto linear = [](double channel) {
@@ -55,19 +65,28 @@ const QStringList songFaces{QStringLiteral("AR PL UMing CN"), QStringLiteral("Si
 const QStringList fixedFaces{QStringLiteral("DejaVu Sans Mono"), QStringLiteral("AR PL UMing CN")};
 #endif
 
+double contrastOfLuminances(double a, double b) {
+  return (qMax(a, b) + 0.05) / (qMin(a, b) + 0.05);
+}
+
 QFont faceFont(const QStringList &families, int pointSize, QFont::Weight weight) {
   QFont f;
   f.setFamilies(families);
   f.setPointSize(pointSize);
   f.setWeight(weight);
-  // With FreeType, full hinting snaps the thin strokes of the Song face to the pixel grid:
-  // greyed captions such as "enable start-password" read clearly at 100 % and 150 %, where
-  // unhinted they blur. Windows' own rasteriser draws them darker unhinted.
+  // With FreeType, full hinting fits the thin strokes of the Song face to the pixel grid, which
+  // keeps them whole where they are drawn without antialiasing (below) and sharp where they are
+  // not. Windows' own rasteriser draws them darker unhinted.
 #ifdef Q_OS_WIN
   f.setHintingPreference(QFont::PreferNoHinting);
 #else
   f.setHintingPreference(QFont::PreferFullHinting);
 #endif
+  // The described faces are drawn from bitmaps at these sizes (SimSun's, and Fixedsys is one),
+  // not antialiased: every stroke is whole pixels of the text's colour, so greyed captions and
+  // the lists in force read at the contrast their colours have, whatever the desktop's font
+  // settings. Set either way, so that no control inherits its parent's choice.
+  f.setStyleStrategy(pointSize <= crispPointSize ? QFont::NoAntialias : QFont::PreferDefault);
   return f;
 }
 
@@ -83,12 +102,47 @@ QColor entryTextColour(const QPalette &palette) {
 #endif
 }
 
+// The theme's palette reaches the program through its style, which makes it readable: the
+// controls then share the one palette Qt derives from the theme (so the drawings the style
+// caches for one control serve all of its kind), and a theme that changes is followed.
+class ReadableStyle : public QProxyStyle {
+public:
+  using QProxyStyle::QProxyStyle;
+
+  void polish(QPalette &palette) override {
+    QProxyStyle::polish(palette);
+    palette = readablePalette(palette, *baseStyle());
+  }
+  using QProxyStyle::polish;
+};
+
+class IconOncePainted : public QObject {
+public:
+  IconOncePainted(QWidget &window, const QString &path) : QObject(&window), path_(path) {
+    window.installEventFilter(this);
+  }
+
+protected:
+  bool eventFilter(QObject *watched, QEvent *event) override {
+    if (event->type() == QEvent::Paint) {
+      watched->removeEventFilter(this);
+      // After the paint has reached the screen, not inside it.
+      QTimer::singleShot(0, this, [this] {
+        QApplication::setWindowIcon(QIcon(path_));
+        deleteLater();
+      });
+    }
+    return false;
+  }
+
+private:
+  QString path_;
+};
+
 } // namespace
 
 double contrastRatio(const QColor &a, const QColor &b) {
-  const double la = relativeLuminance(a);
-  const double lb = relativeLuminance(b);
-  return (qMax(la, lb) + 0.05) / (qMin(la, lb) + 0.05);
+  return contrastOfLuminances(relativeLuminance(a), relativeLuminance(b));
 }
 
 QColor readableOr(const QColor &preferred, const QColor &background, const QColor &fallback) {
@@ -101,14 +155,20 @@ QColor readableDisabled(const QColor &disabled, const QColor &background, const 
 
 QColor readableDisabled(const QColor &disabled, const QList<QColor> &backgrounds,
                         const QColor &enabled, double contrast) {
+  QList<double> luminances;
+  for (const QColor &background : backgrounds)
+    luminances.append(relativeLuminance(background));
   const auto leastContrast = [&](const QColor &colour) {
+    const double luminance = relativeLuminance(colour);
     double least = 21;
-    for (const QColor &background : backgrounds)
-      least = qMin(least, contrastRatio(colour, background));
+    for (const double background : luminances)
+      least = qMin(least, contrastOfLuminances(luminance, background));
     return least;
   };
+  if (leastContrast(disabled) >= contrast)
+    return disabled;
   constexpr int steps = 40;
-  for (int step = 0; step < steps; ++step) {
+  for (int step = 1; step < steps; ++step) {
     const QColor candidate = mixed(disabled, enabled, double(step) / steps);
     if (leastContrast(candidate) >= contrast)
       return candidate;
@@ -121,7 +181,8 @@ QList<QColor> disabledButtonFaces(const QPalette &palette, const QStyle &style) 
   option.palette = palette;
   option.palette.setCurrentColorGroup(QPalette::Disabled);
   option.state = QStyle::State_Raised; // and not State_Enabled
-  option.rect = QRect(0, 0, 121, 41);  // the size of the wide command buttons
+  // As tall as the command buttons: the face's colours run from top to bottom.
+  option.rect = QRect(0, 0, 24, 41);
   QImage face(option.rect.size(), QImage::Format_RGB32);
   face.fill(palette.color(QPalette::Disabled, QPalette::Window));
   {
@@ -131,31 +192,79 @@ QList<QColor> disabledButtonFaces(const QPalette &palette, const QStyle &style) 
   const QRect inside = style.subElementRect(QStyle::SE_PushButtonContents, &option)
                            .adjusted(2, 2, -2, -2)
                            .intersected(face.rect());
-  QList<QColor> colours;
-  for (int y = inside.top(); y <= inside.bottom(); ++y)
+  QSet<QRgb> pixels;
+  for (int y = inside.top(); y <= inside.bottom(); ++y) {
+    const auto *line = reinterpret_cast<const QRgb *>(face.constScanLine(y));
     for (int x = inside.left(); x <= inside.right(); ++x)
-      if (const QColor colour = face.pixelColor(x, y); !colours.contains(colour))
-        colours.append(colour);
+      pixels.insert(line[x]);
+  }
+  QList<QColor> colours;
+  for (const QRgb pixel : pixels)
+    colours.append(QColor(pixel));
   return colours;
 }
 
-QFont fittingColumns(QFont font, int columns, int width) {
-  const QString line(columns, QLatin1Char('W'));
-  for (int pixels = QFontInfo(font).pixelSize(); pixels > 1; --pixels) {
-    font.setPixelSize(pixels);
-    if (QFontMetrics(font).horizontalAdvance(line) <= width)
-      break;
-  }
+QFont fittingColumns(QFont font, int columns, int width, qreal dotsPerInch) {
+  // Each size a face is measured at costs a font engine at start-up, so the first size tried is
+  // the one the usual proportions of a fixed-pitch face give: most faces fit at once.
+  constexpr qreal usualColumnShare = 0.6;
+  const int own = qRound(font.pointSizeF() * dotsPerInch / 72);
+  int pixels = qBound(1, int(width / (columns * usualColumnShare)), own);
+  font.setPixelSize(pixels);
+  while (pixels > 1 && QFontMetrics(font).horizontalAdvance(QLatin1Char('W')) * columns > width)
+    font.setPixelSize(--pixels);
   return font;
 }
 
 int textAreaWidth(const QLineEdit &edit) {
-  const int frame = edit.style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, &edit);
+  // The field of an editable list has no frame of its own: the list draws it.
+  const int frame =
+      edit.hasFrame() ? edit.style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, &edit) : 0;
   // A line edit keeps 2 pixels inside its frame on either side and needs 1 for the caret.
   constexpr int innerMargin = 2;
-  constexpr int caret = 1;
+  constexpr int caret = caretWidth;
   const QMargins text = edit.textMargins();
   return edit.width() - 2 * (frame + innerMargin) - text.left() - text.right() - caret;
+}
+
+QFont fittingCaption(QFont font, const QRect &room, int flags, const QStringList &texts) {
+  // Below this letters merge; a caption that would need less is cut rather than blotted out.
+  constexpr int smallestLegible = 7;
+  const auto fits = [&](const QFont &candidate) {
+    const QFontMetrics metrics(candidate);
+    return std::all_of(texts.begin(), texts.end(), [&](const QString &text) {
+      return room.contains(metrics.boundingRect(room, flags, text));
+    });
+  };
+  for (int pixels = QFontInfo(font).pixelSize(); pixels > smallestLegible && !fits(font);)
+    font.setPixelSize(--pixels);
+  return font;
+}
+
+void fitCaptions(QWidget &window) {
+  // A control whose caption fits in the window's face keeps that face, inherited.
+  const auto fit = [&window](QWidget *control, const QRect &room, int flags,
+                             const QStringList &texts) {
+    const QFont fitted = fittingCaption(window.font(), room, flags, texts);
+    if (fitted != window.font())
+      control->setFont(fitted);
+    else if (control->testAttribute(Qt::WA_SetFont))
+      control->setFont(QFont());
+  };
+  for (QLabel *label : window.findChildren<QLabel *>())
+    fit(label, label->contentsRect(), int(label->alignment()) | Qt::TextWordWrap, {label->text()});
+  for (WrapButton *button : window.findChildren<WrapButton *>())
+    fit(button, button->captionRect(), WrapButton::captionFlags, {button->text()});
+  for (QComboBox *list : window.findChildren<QComboBox *>()) {
+    if (!list->lineEdit())
+      continue;
+    // The field shows one entry at a time, with no caret while greyed.
+    QStringList entries{list->currentText()};
+    for (int i = 0; i < list->count(); ++i)
+      entries.append(list->itemText(i));
+    fit(list, QRect(0, 0, textAreaWidth(*list->lineEdit()) + caretWidth, list->height()),
+        Qt::AlignLeft | Qt::AlignTop, entries);
+  }
 }
 
 QFont songFont(int pointSize, QFont::Weight weight) {
@@ -177,7 +286,7 @@ QPalette readablePalette(QPalette theme, const QStyle &style) {
                                   {theme.color(QPalette::Disabled, QPalette::Base),
                                    theme.color(QPalette::Disabled, QPalette::Window)},
                                   theme.color(QPalette::Active, QPalette::Text),
-                                  textContrast * smallTextAllowance));
+                                  textContrast * renderingAllowance));
   // A greyed caption is read against the face the style paints, which need not be the
   // palette's button colour (Fusion paints a lighter gradient).
   QList<QColor> faces = disabledButtonFaces(theme, style);
@@ -185,8 +294,25 @@ QPalette readablePalette(QPalette theme, const QStyle &style) {
   theme.setColor(QPalette::Disabled, QPalette::ButtonText,
                  readableDisabled(theme.color(QPalette::Disabled, QPalette::ButtonText), faces,
                                   theme.color(QPalette::Active, QPalette::ButtonText),
-                                  disabledContrast * antialiasingAllowance));
+                                  disabledContrast * renderingAllowance));
   return theme;
+}
+
+void useReadableStyle() {
+  if (!dynamic_cast<ReadableStyle *>(QApplication::style()))
+    QApplication::setStyle(new ReadableStyle(QApplication::style()->name()));
+}
+
+bool makeGivenPaletteReadable() {
+  // The theme's own palette has come through the style.
+  if (!QCoreApplication::testAttribute(Qt::AA_SetPalette))
+    return false;
+  const QPalette given = QApplication::palette();
+  const QPalette readable = readablePalette(given, *QApplication::style());
+  if (readable == given)
+    return false;
+  QApplication::setPalette(readable);
+  return true;
 }
 
 QPalette entryPalette(QPalette palette) {
@@ -197,3 +323,5 @@ QPalette entryPalette(QPalette palette) {
                                 palette.color(group, QPalette::Text)));
   return palette;
 }
+
+void setIconOncePainted(QWidget &window, const QString &path) { new IconOncePainted(window, path); }

@@ -45,11 +45,18 @@ QAccessibleInterface *windowAccessible(const QString &className, QObject *object
   return nullptr;
 }
 
+// Before the window and its controls are made, so that they are made in the readable palette.
+QWidget *afterReadableStyle(QWidget *parent) {
+  useReadableStyle();
+  makeGivenPaletteReadable();
+  return parent;
+}
+
 } // namespace
 
 Form1::Form1(QWidget *parent)
-    : QWidget(parent), ui(std::make_unique<Ui::Form1>()), comm_(new SerialPort(this)),
-      closing_(new PortClosing(*comm_, this)) {
+    : QWidget(afterReadableStyle(parent)), ui(std::make_unique<Ui::Form1>()),
+      comm_(new SerialPort(this)), closing_(new PortClosing(*comm_, this)) {
   comm_->setObjectName(QStringLiteral("MSComm1"));
   // Set before the controls exist, so that they are created and laid out in the Song face
   // once instead of in the default face first.
@@ -61,9 +68,10 @@ Form1::Form1(QWidget *parent)
   // A window that cannot grow offers no maximise button that would do nothing.
   setWindowFlag(Qt::WindowMaximizeButtonHint, false);
   applyFonts();
-  applyPalette();
+  applyEntryPalettes();
   connectHandlers();
   Form_Load();
+  fitCaptions(*this);
 }
 
 Form1::~Form1() = default;
@@ -72,15 +80,19 @@ void Form1::applyFonts() {
   ui->Text1->setFont(songFont(24, QFont::Bold));
   // The described face has 8-pixel columns, so the box shows a whole code; a wider stand-in
   // would scroll the start of a long code out of sight.
-  ui->Text2->setFont(
-      fittingColumns(fixedPitchFont(12), int(userCodeMaxLength), textAreaWidth(*ui->Text2)));
+  ui->Text2->setFont(fittingColumns(fixedPitchFont(12), int(userCodeMaxLength),
+                                    textAreaWidth(*ui->Text2), ui->Text2->logicalDpiY()));
 }
 
 void Form1::applyPalette() {
   const QScopedValueRollback applying(applyingPalette_, true);
-  setPalette(readablePalette(QApplication::palette(this), *style()));
+  makeGivenPaletteReadable();
+  applyEntryPalettes();
+}
+
+void Form1::applyEntryPalettes() {
   for (QLineEdit *entry : {ui->Text1, ui->Text2})
-    entry->setPalette(entryPalette(palette()));
+    entry->setPalette(entryPalette(QApplication::palette()));
 }
 
 void Form1::connectHandlers() {
@@ -108,8 +120,8 @@ void Form1::connectHandlers() {
   qApp->installEventFilter(this);
 }
 
-// The theme can change while the window is up (a switch to a dark theme); the application is
-// told, and the window follows.
+// The theme can change while the window is up (a switch to a dark theme): the style makes the
+// new palette readable, a palette given outright is made so here, and the entry boxes follow.
 bool Form1::eventFilter(QObject *watched, QEvent *event) {
   // Presses that belong to the opening of the port reach nobody.
   if (openingKey_.drops(event, watched == ui->Command6))

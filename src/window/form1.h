@@ -43,6 +43,7 @@ protected:
 private:
   void applyFonts();
   void applyPalette();
+  void applyEntryPalettes();
   void connectHandlers();
   void Form_Load();
   void Form_Unload();

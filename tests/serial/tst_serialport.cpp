@@ -229,6 +229,7 @@ void TestSerialPort::framesReachAStalledDeviceWholeOrAreCounted() {
   QCOMPARE(port.discardUnsent(), accepted);
   QCOMPARE(port.OutBufferCount(), 0);
   port.Output("*2-IniP\r");
+  device.readAgain();
   QByteArray wire;
   QTRY_VERIFY((wire += device.read(), wire.endsWith("*2-IniP\r")));
   QCOMPARE(wire, frame + "ID01\r" + QByteArray(filled, 'x') + "*2-IniP\r");
@@ -415,6 +416,7 @@ void TestSerialPort::bytesBeforeTheFrameLeftAnswerAnEarlierOne() {
   port.Output("ID42\r");
   device.write(earlierReply.first(before));
   QTRY_COMPARE(port.InBufferCount() + earlier.size() * 12, before);
+  device.readAgain();
   QByteArray wire;
   QTRY_VERIFY((wire += device.read(), wire.endsWith("ID42\r")));
   QTRY_COMPARE(left, QByteArrayList{"ID42\r"});

@@ -82,6 +82,8 @@ qint64 PseudoTerminal::fillUntilFull() {
   return filled;
 }
 
+void PseudoTerminal::readAgain() { QVERIFY(tcflow(slave_, TCOON) == 0); }
+
 bool PseudoTerminal::lineSettings(termios &settings) const {
   return tcgetattr(slave_, &settings) == 0;
 }

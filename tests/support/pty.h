@@ -27,6 +27,8 @@ public:
   // gets through any more, also once the test reads the 'x's. Returns how many bytes it took; the
   // test fails when it could not.
   qint64 fillUntilFull();
+  // The device reads again after fillUntilFull: what waits on the line flows on.
+  void readAgain();
   // The line settings as the program left them on the terminal.
   bool lineSettings(termios &settings) const;
   // Another program takes the terminal for itself (TIOCEXCL), or gives it up.

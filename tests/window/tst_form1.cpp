@@ -1,11 +1,7 @@
-#include "darktheme.h"
 #include "serial/serialport.h"
 #include "support/boxes.h"
-#include "support/pty.h"
-#include "window/appearance.h"
 #include "window/form1.h"
 #include "window/messagebox.h"
-#include "window/wrapbutton.h"
 
 #include <QAccessible>
 #include <QClipboard>
@@ -14,7 +10,6 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QStyle>
 #include <QToolTip>
 #include <QtTest>
 
@@ -24,48 +19,16 @@ class TestForm1 : public QObject {
 private slots:
   void controlsAsDesigned_data();
   void controlsAsDesigned();
-  void captionsFitTheirControls();
   void windowIsFixedAndTabsInOrder();
   void fontsAndLimitsOfTheEntryBoxes();
   void listsAreFilledWithoutSelection();
   void onlyAboutAndOpenRespondAtStart();
   void aboutShowsItsPairEachTime();
-  void entryTextReadsOnEveryTheme_data();
-  void entryTextReadsOnEveryTheme();
-  void greyedCaptionsReadAsPainted_data();
-  void greyedCaptionsReadAsPainted();
   void keyboardPressesAndClosesAsOnThePlatform();
   void everyControlHasAnAccessibleName();
   void boxTextCanBeSelectedAndCopied();
   void boxIsWideEnoughForItsTitle();
 };
-
-namespace {
-
-// The contrast of greyed text as painted in area of widget: the commonest pixel (the face
-// behind the text) against the darkest colour, by contrast with it, that at least three of the
-// text's pixels reach, so that one stray pixel of antialiasing cannot make up for a pale stroke.
-double paintedContrast(QWidget *widget, const QRect &area) {
-  const QImage image = widget->grab().toImage().convertToFormat(QImage::Format_RGB32);
-  const qreal ratio = image.devicePixelRatio();
-  const QRect pixels(area.topLeft() * ratio, area.size() * ratio);
-  QHash<QRgb, int> counts;
-  for (int y = pixels.top(); y <= pixels.bottom(); ++y)
-    for (int x = pixels.left(); x <= pixels.right(); ++x)
-      ++counts[image.pixel(x, y)];
-  QRgb face = 0;
-  for (auto it = counts.cbegin(); it != counts.cend(); ++it)
-    if (it.value() > counts.value(face))
-      face = it.key();
-  QList<double> contrasts;
-  for (auto it = counts.cbegin(); it != counts.cend(); ++it)
-    for (int n = 0; n < it.value(); ++n)
-      contrasts.append(contrastRatio(QColor(it.key()), QColor(face)));
-  std::sort(contrasts.begin(), contrasts.end(), std::greater<>());
-  return contrasts.value(2, 1);
-}
-
-} // namespace
 
 void TestForm1::controlsAsDesigned_data() {
   QTest::addColumn<QString>("caption");
@@ -114,27 +77,6 @@ void TestForm1::controlsAsDesigned() {
     text = combo->currentText();
   QCOMPARE(text, caption);
   QCOMPARE(control->isVisibleTo(&form), name != QLatin1String("Label5"));
-}
-
-// Wrapped onto as many lines as the control's font needs, no caption may overflow its control.
-void TestForm1::captionsFitTheirControls() {
-  Form1 form;
-  form.show();
-  for (auto *label : form.findChildren<QLabel *>()) {
-    const QRect needed = label->fontMetrics().boundingRect(
-        label->contentsRect(), Qt::TextWordWrap | label->alignment(), label->text());
-    QVERIFY2(label->contentsRect().contains(needed), qPrintable(label->objectName()));
-  }
-  for (auto *button : form.findChildren<WrapButton *>()) {
-    const QRect room = button->captionRect();
-    const QRect needed =
-        button->fontMetrics().boundingRect(room, WrapButton::captionFlags, button->text());
-    QVERIFY2(room.contains(needed), qPrintable(button->objectName()));
-  }
-  const QFontInfo face(form.font());
-  QVERIFY2(face.family().contains(QLatin1String("UMing")) ||
-               face.family().contains(QLatin1String("SimSun")),
-           qPrintable(face.family()));
 }
 
 void TestForm1::windowIsFixedAndTabsInOrder() {
@@ -238,82 +180,6 @@ void TestForm1::aboutShowsItsPairEachTime() {
   QCOMPARE(operatorAtBoxes.texts.mid(2), operatorAtBoxes.texts.mid(0, 2));
   QVERIFY(!operatorAtBoxes.iconSeen && !operatorAtBoxes.untitled && !operatorAtBoxes.maximisable);
   QVERIFY(!form.findChild<QWidget *>("Command3")->isEnabled());
-}
-
-void TestForm1::entryTextReadsOnEveryTheme_data() {
-  QTest::addColumn<QColor>("base");
-  QTest::addColumn<QColor>("text");
-  QTest::addColumn<QColor>("highlight");
-  QTest::addColumn<bool>("highlightKept");
-  QTest::newRow("light, highlight too pale")
-      << QColor("#ffffff") << QColor("#000000") << QColor("#308cc6") << false;
-  QTest::newRow("dark, highlight too dark")
-      << QColor("#3d3d3d") << QColor("#ffffff") << QColor("#12608a") << false;
-  QTest::newRow("light, highlight reads")
-      << QColor("#ffffff") << QColor("#000000") << QColor("#003366") << true;
-}
-
-// The entry boxes keep their own text colour where it reads (4.5:1) and take the theme's
-// text colour where it would not; a theme changed while the window is up is followed.
-// Greyed captions keep 3:1.
-void TestForm1::entryTextReadsOnEveryTheme() {
-  QFETCH(QColor, base);
-  QFETCH(QColor, text);
-  QFETCH(QColor, highlight);
-  const QPalette original = QApplication::palette();
-  Form1 form;
-  form.show();
-  QPalette theme = original;
-  theme.setColor(QPalette::Base, base);
-  theme.setColor(QPalette::Text, text);
-  theme.setColor(QPalette::Highlight, highlight);
-  QApplication::setPalette(theme);
-  const QPalette address = form.findChild<QLineEdit *>("Text1")->palette();
-  const QPalette shown = form.palette();
-  QApplication::setPalette(original);
-
-  QVERIFY(contrastRatio(address.color(QPalette::Text), address.color(QPalette::Base)) >= 4.5);
-  QTEST(address.color(QPalette::Text) == highlight, "highlightKept");
-  QVERIFY(contrastRatio(shown.color(QPalette::Disabled, QPalette::ButtonText),
-                        shown.color(QPalette::Disabled, QPalette::Button)) >= 3.0);
-}
-
-void TestForm1::greyedCaptionsReadAsPainted_data() {
-  QTest::addColumn<bool>("dark");
-  QTest::newRow("light") << false;
-  QTest::newRow("dark") << true;
-}
-
-// Greyed text is measured on the pixels drawn, not on the palette, against the face the style
-// paints behind it: the four command buttons' captions before the port is open keep 3:1; the
-// lists that show what is in force once it is open are read as text, and keep 4.5:1.
-void TestForm1::greyedCaptionsReadAsPainted() {
-  QFETCH(bool, dark);
-  const QPalette original = QApplication::palette();
-  if (dark)
-    QApplication::setPalette(darkTheme());
-  const auto restore = qScopeGuard([&] { QApplication::setPalette(original); });
-  Form1 form;
-  form.show();
-  for (const char *name : {"Command3", "Command1", "Command4", "Command5"}) {
-    auto *button = form.findChild<WrapButton *>(name);
-    QVERIFY(!button->isEnabled());
-    const double contrast = paintedContrast(button, button->captionRect());
-    qInfo("%s %s: %.2f:1", dark ? "dark" : "light", name, contrast);
-    QVERIFY2(contrast >= 3.0, qPrintable(QStringLiteral("%1: %2:1").arg(name).arg(contrast)));
-  }
-  PseudoTerminal device;
-  form.MSComm1().setDeviceResolver([&](int) { return device.path(); });
-  form.findChild<QPushButton *>("Command6")->click();
-  QVERIFY(form.MSComm1().PortOpen());
-  for (const char *name : {"Combo1", "Combo2", "Combo3"}) {
-    auto *list = form.findChild<QComboBox *>(name);
-    QVERIFY(!list->isEnabled());
-    QLineEdit *text = list->lineEdit();
-    const double contrast = paintedContrast(text, text->rect());
-    qInfo("%s %s: %.2f:1", dark ? "dark" : "light", name, contrast);
-    QVERIFY2(contrast >= 4.5, qPrintable(QStringLiteral("%1: %2:1").arg(name).arg(contrast)));
-  }
 }
 
 // Enter and Return press the focused button, as Space does; Esc closes a box.
