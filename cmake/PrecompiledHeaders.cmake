@@ -85,6 +85,13 @@ function(qelnor_precompile_qt_headers)
     if(target MATCHES "^qelnor-pch-" OR NOT type MATCHES "^(EXECUTABLE|STATIC_LIBRARY|OBJECT_LIBRARY)$")
       continue()
     endif()
+    # The sets are C++; a target of C sources only (the tests' stand-in for the C library) has
+    # nothing to reuse them for.
+    get_target_property(sources ${target} SOURCES)
+    list(FILTER sources INCLUDE REGEX "\\.cpp$")
+    if(NOT sources)
+      continue()
+    endif()
     qelnor_precompiled_set_of(${target} set)
     target_precompile_headers(${target} REUSE_FROM qelnor-pch-${set})
     if(set STREQUAL "test")

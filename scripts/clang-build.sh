@@ -11,6 +11,7 @@ shift
 # The compiler by its full path, as the cache keeps it: a name alone would differ from the cache
 # and make CMake start the folder afresh.
 exec "$root/scripts/build.sh" "$root/build-asan" "$prefix" \
-  -DCMAKE_CXX_COMPILER="$(command -v clang++)" -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS=-O1 \
+  -DCMAKE_CXX_COMPILER="$(command -v clang++)" -DCMAKE_C_COMPILER="$(command -v clang)" \
+  -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS=-O1 \
   -DCMAKE_CXX_FLAGS_DEBUG=-gline-tables-only -DQELNOR_FUZZ=ON -DQELNOR_TESTS=ON \
   -DQELNOR_WERROR=ON -DQELNOR_PCH=ON -- "$@"

@@ -50,7 +50,8 @@ esac
 # Progress while something is built, the compiler's words only when it fails (all of it in
 # build.log), and one line when there was nothing to do.
 setup_build() {
-  "$root/scripts/build.sh" "$build" "" "${options[@]}" -DQELNOR_PCH=ON -- "${targets[@]}"
+  # Returns on failure by itself: set -e does not hold in a function run as a stage's command.
+  "$root/scripts/build.sh" "$build" "" "${options[@]}" -DQELNOR_PCH=ON -- "${targets[@]}" || return
   echo "Built in ${build#"$root/"}/ (the whole output: ${build#"$root/"}/build.log)."
 }
 [ "${2:-}" = packages ] || setup_build
