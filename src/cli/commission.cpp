@@ -270,7 +270,9 @@ void Commission::waitOver() {
 void Commission::settled() {
   if (port_.InBufferCount() > 0)
     return timer_.start(quietAfterNoReplyMs(request_.waitMs));
-  unanswered_ = Unanswered{row_, *std::exchange(inFlight_, std::nullopt)};
+  // A frame whose late reply came while settling has had its reply.
+  if (inFlight_)
+    unanswered_ = Unanswered{row_, *std::exchange(inFlight_, std::nullopt)};
   sendNext();
 }
 
