@@ -8,7 +8,6 @@
 #include <QtTest>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 // The cells of a CSV line as read and written, and the record as a spreadsheet and --resume
 // read it: without a device, so that each rule is seen on its own.
@@ -121,30 +120,27 @@ void TestRecord::recordFileStartsEachRun() {
   QFile file(path);
   QVERIFY(file.open(QIODevice::ReadOnly));
   const QByteArray bytes = file.readAll();
-  const QByteArray end = json ? "\n" : "\r\n";
-  QList<QByteArray> lines = bytes.split('\n');
+  QCOMPARE(bytes.count("\r\n"), json ? 0 : bytes.count('\n'));
+  QByteArrayList lines = bytes.split('\n');
   QCOMPARE(lines.takeLast(), QByteArray());
-  if (!json) {
-    QVERIFY(bytes.startsWith("\xEF\xBB\xBFtime,line,address,port,settings,command,frame_hex,"
-                             "reply_hex,reply_text,outcome,detail\r\n"));
-    lines.removeFirst();
-  }
-  QCOMPARE(bytes.count(end), lines.size() + (json ? 0 : 1));
+  if (!json)
+    QCOMPARE(lines.takeFirst(), QByteArray("\xEF\xBB\xBFtime,line,address,port,settings,command,"
+                                           "frame_hex,reply_hex,reply_text,outcome,detail\r"));
   QStringList said;
   for (const QByteArray &line : lines) {
-    const auto values = recordLineValues(QString::fromUtf8(line), json);
-    QVERIFY2(values, line.constData());
-    said.append(QStringList{values->at(RecordColumn::line), values->at(RecordColumn::port),
-                            values->at(RecordColumn::frameHex), values->at(RecordColumn::replyText),
-                            values->at(RecordColumn::outcome)}
+    const QStringList values =
+        recordLineValues(QString::fromUtf8(line), json).value_or(QStringList(RecordColumn::count));
+    said.append(QStringList{values[RecordColumn::line], values[RecordColumn::port],
+                            values[RecordColumn::frameHex], values[RecordColumn::replyText],
+                            values[RecordColumn::outcome],
+                            values[RecordColumn::detail].section(' ', 0, 0)}
                     .join(' ')
                     .trimmed());
-    QVERIFY2(values->at(RecordColumn::outcome) != "started" ||
-                 values->at(RecordColumn::detail).contains(QCoreApplication::applicationName()),
-             line.constData());
   }
+  // A run's line names the program.
+  const QString started = "started " + QCoreApplication::applicationName();
   const QString answered("4 COM3 49 44 30 37 0D ID=07 OK!!! answered");
-  QCOMPARE(said, QStringList({"started", answered, "started", answered}));
+  QCOMPARE(said, QStringList({started, answered, started, answered}));
 }
 
 void TestRecord::recordOnPipesAndTerminals_data() {
@@ -163,28 +159,18 @@ void TestRecord::recordOnPipesAndTerminals() {
   QFETCH(bool, json);
   QTemporaryDir folder;
   PseudoTerminal terminal;
-  QString path = kind;
-  int reader = -1;
+  QString path = kind == "terminal" ? terminal.path() : kind;
+  QFile pipe;
   if (kind == "pipe") {
     path = folder.filePath("fifo");
     QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
-    reader = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK);
-    QVERIFY(reader >= 0);
-  } else if (kind == "terminal") {
-    path = terminal.path();
+    QVERIFY(pipe.open(::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK),
+                      QIODevice::ReadOnly, QFile::AutoCloseHandle));
   }
   RecordFile record(path, json);
   QCOMPARE(record.open(), QString());
   QCOMPARE(record.append({2, "01", "address", "ID01\r", {}, {}, Outcome::sent, {}}), QString());
-  QByteArray received;
-  if (kind == "pipe") {
-    char buffer[4096];
-    const ssize_t size = ::read(reader, buffer, sizeof buffer);
-    ::close(reader);
-    received = QByteArray(buffer, qMax<ssize_t>(size, 0));
-  } else if (kind == "terminal") {
-    received = terminal.read();
-  }
+  const QByteArray received = kind == "pipe" ? pipe.read(4096) : terminal.read();
   if (kind != "/dev/null")
     QVERIFY2(received.contains("49 44 30 31 0D"), received.constData());
 }
