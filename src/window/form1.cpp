@@ -156,8 +156,8 @@ bool Form1::eventFilter(QObject *watched, QEvent *event) {
         List_KeyDown(list);
   if (watched == qApp && event->type() == QEvent::ApplicationPaletteChange && !applyingPalette_)
     applyPalette();
-  if (watched->inherits("QTipLabel") &&
-      QList{QEvent::Show, QEvent::Move, QEvent::Hide}.contains(event->type()))
+  if (QList{QEvent::Show, QEvent::Move, QEvent::Hide}.contains(event->type()) &&
+      watched->inherits("QTipLabel"))
     Note_Changed(static_cast<QWidget *>(watched), event->type() != QEvent::Hide);
   return QWidget::eventFilter(watched, event);
 }

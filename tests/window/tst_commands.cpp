@@ -84,17 +84,6 @@ QStringList recordLines(const QString &path) {
   return lines;
 }
 
-// A record opened in a folder of its own, as --record opens it.
-struct RecordOnDisk {
-  QTemporaryDir dir;
-  QString path = dir.filePath(QStringLiteral("record.csv"));
-
-  std::unique_ptr<RecordFile> open() {
-    auto file = std::make_unique<RecordFile>(path, false);
-    return file->open().isEmpty() ? std::move(file) : nullptr;
-  }
-};
-
 // The note a box showed where the operator types, if one is up; it is put away, so that the
 // next call sees only a new one.
 QString takeNote() {
@@ -155,6 +144,18 @@ struct Bench {
     for (const char *name : {"Command3", "Command1", "Command4", "Command5"})
       all &= control(name)->isEnabled();
     return all;
+  }
+};
+
+// The bench keeping a record in a folder of its own, as --record keeps it.
+struct RecordingBench : Bench {
+  QTemporaryDir dir;
+  QString record = dir.filePath(QStringLiteral("record.csv"));
+
+  RecordingBench() {
+    auto file = std::make_unique<RecordFile>(record, false);
+    if (file->open().isEmpty())
+      form.keepRecord(std::move(file));
   }
 };
 
@@ -748,9 +749,7 @@ void TestCommands::refusedInputsWriteNothing() {
 // screen reader hears it, and the record holds the same, as the command line's would. A reply
 // belongs to the frame that left last before it, also when it came while the next was leaving.
 void TestCommands::eachFrameIsToldAndRecordedWithWhatCameOfIt() {
-  RecordOnDisk onDisk;
-  Bench bench;
-  bench.form.keepRecord(onDisk.open());
+  RecordingBench bench;
   bench.open();
   auto *strip = bench.control<QLabel>("Label9");
   // The test ends each wait for a reply itself.
@@ -842,7 +841,7 @@ void TestCommands::eachFrameIsToldAndRecordedWithWhatCameOfIt() {
   QTRY_VERIFY(!bench.form.MSComm1().PortOpen());
 
   const QString user = QStringLiteral("user-code||") + recordHex(userCodeFrame(code)) + '|';
-  QCOMPARE(recordLines(onDisk.path),
+  QCOMPARE(recordLines(bench.record),
            (QStringList{
                "sent|" + address + "||",
                "answered|" + address + replyCells + "|",
@@ -864,7 +863,7 @@ void TestCommands::eachFrameIsToldAndRecordedWithWhatCameOfIt() {
                "sent|" + reset + "||",
                "stopped|" + reset + "||",
            }));
-  QFile file(onDisk.path);
+  QFile file(bench.record);
   QVERIFY(file.open(QIODevice::ReadOnly));
   QVERIFY(file.readAll().contains(",COM3,\"9600,n,8,1\",address,"));
 }
@@ -872,13 +871,11 @@ void TestCommands::eachFrameIsToldAndRecordedWithWhatCameOfIt() {
 // Frames pressed faster than the line takes them leave one at a time, and each frame's line is
 // on the disk before the next frame is handed to the system.
 void TestCommands::recordLineIsOnTheDiskBeforeTheNextFrameIsHanded() {
-  RecordOnDisk onDisk;
-  Bench bench;
-  bench.form.keepRecord(onDisk.open());
+  RecordingBench bench;
   bench.open();
   // They wait together for a device that reads again.
   const qint64 filled = bench.device.fillUntilFull();
-  watchedRecord = onDisk.path;
+  watchedRecord = bench.record;
   sentLinesAtWrite.clear();
   bench.click("Command4");
   bench.click("Command5");
@@ -889,16 +886,14 @@ void TestCommands::recordLineIsOnTheDiskBeforeTheNextFrameIsHanded() {
   watchedRecord.clear();
   QCOMPARE(wire, QByteArray(filled, 'x') + powerOnLockFrame() + "*2-IniP\rID00\r");
   QCOMPARE(sentLinesAtWrite, (QList<qsizetype>{0, 1, 2}));
-  QTRY_COMPARE(recordLines(onDisk.path).size(), 5);
-  QVERIFY(recordLines(onDisk.path).at(3).startsWith(QLatin1String("no-reply|reset-password|")));
+  QTRY_COMPARE(recordLines(bench.record).size(), 5);
+  QVERIFY(recordLines(bench.record).at(3).startsWith(QLatin1String("no-reply|reset-password|")));
 }
 
 // A record that cannot be written any more: a box says so, what was pressed but not handed over
 // is not sent, and every button refuses with the reason; the frame on its way leaves whole.
 void TestCommands::recordThatFailsStopsTheSending() {
-  RecordOnDisk onDisk;
-  Bench bench;
-  bench.form.keepRecord(onDisk.open());
+  RecordingBench bench;
   bench.open();
   const qint64 filled = bench.device.fillUntilFull();
   bench.click("Command4");
@@ -906,7 +901,7 @@ void TestCommands::recordThatFailsStopsTheSending() {
   // The record may grow no more: its next write fails as on a full disk.
   rlimit limit{};
   QVERIFY(getrlimit(RLIMIT_FSIZE, &limit) == 0);
-  const rlimit full{rlim_t(QFileInfo(onDisk.path).size()), limit.rlim_max};
+  const rlimit full{rlim_t(QFileInfo(bench.record).size()), limit.rlim_max};
   const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
   QVERIFY(setrlimit(RLIMIT_FSIZE, &full) == 0);
   bench.device.readAgain();
