@@ -455,9 +455,10 @@ ok "qelnor-cli.exe with the device lost while it waits: exit 6"
 
 # qelnor-cli.exe commission on a new device behind COM2: a plan of two devices, an Enter for each
 # from a pipe, every frame and reply in the record; gone on with --resume, nothing is sent again.
+# The plan is UTF-8 with a byte-order mark, as a spreadsheet's "CSV UTF-8" saves it.
 start_device 2
 device 2 answer "$(hex '@CLI REPLY..')"
-printf 'address,user_code\n1,彩屏\n2,\n' >"$work/plan.csv"
+printf '\xef\xbb\xbfaddress,user_code\n1,彩屏\n2,\n' >"$work/plan.csv"
 plan=$(winepath -w "$work/plan.csv")
 # Directly: through cmd, a run answered from a pipe did not end within 300 s. Its Unix status can
 # only read 0 where the program's was not, and the wire and the record are checked too.
@@ -467,15 +468,16 @@ said=$(commission --port COM2 --wait 5 commission "$plan") ||
 wire=$(od -An -v -tx1 "$work/wire-2" | tr -d ' \n')
 [ "$wire" = "$(hex 'ID01')0d2a402db2cac6c10d$(hex 'ID02')0d" ] ||
   fail "qelnor-cli commission sent '$(od -An -c "$work/wire-2")'"
-[ "$(wc -l <"$work/plan.record.csv")" -eq 7 ] &&
+# The header, the run's first line, and a sent and an answered line for each of the 3 frames.
+[ "$(wc -l <"$work/plan.record.csv")" -eq 8 ] &&
   [ "$(grep -c ',answered,' "$work/plan.record.csv")" -eq 3 ] ||
   fail "qelnor-cli commission's record: $(cat "$work/plan.record.csv")"
 said=$(commission --port COM2 --wait 5 commission "$plan" --resume) ||
   fail "qelnor-cli commission --resume: exit status $?: $said"
-[ "$(wc -c <"$work/wire-2")" -eq 18 ] && [ "$(wc -l <"$work/plan.record.csv")" -eq 7 ] ||
+[ "$(wc -c <"$work/wire-2")" -eq 18 ] && [ "$(wc -l <"$work/plan.record.csv")" -eq 9 ] ||
   fail "qelnor-cli commission --resume sent again: $said"
-ok "qelnor-cli.exe commission: two devices' frames in order, a record of 7 lines, exit 0;" \
-  "--resume sends nothing again"
+ok "qelnor-cli.exe commission: two devices' frames in order, a record of 8 lines, exit 0;" \
+  "--resume sends nothing again, adding only its run's first line"
 
 # --- Installing and uninstalling while a program of this installation runs ---
 # Windows keeps a running program's files: the installer and the uninstaller change nothing

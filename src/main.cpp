@@ -1,3 +1,4 @@
+#include "common/record.h"
 #include "window/appearance.h"
 #include "window/commandline.h"
 #include "window/display.h"
@@ -24,10 +25,18 @@ int main(int argc, char *argv[]) {
     tell(*noDisplay + QLatin1Char('\n'), Told::Problem);
     return noDisplayStatus;
   }
+  WindowRecord record;
+  if (!arguments.record.isEmpty())
+    record = openWindowRecord(arguments.record);
+  if (!record.problem.isEmpty()) {
+    tell(record.problem + QLatin1Char('\n'), Told::Problem);
+    return record.status;
+  }
   quitOnTerminationSignals();
   Form1 window;
   setIconOncePainted(window, QStringLiteral(":/qelnor-setup-48.png"));
   window.setComDevices(arguments.comDevices);
+  window.keepRecord(std::move(record.file));
   window.show();
   return app.exec();
 }

@@ -13,10 +13,10 @@ namespace {
 const QHash<QString, Command> &commandNames() {
   static const QHash<QString, Command> names{
       {QStringLiteral("list"), Command::List},
-      {QStringLiteral("address"), Command::Address},
-      {QStringLiteral("user-code"), Command::UserCode},
-      {QStringLiteral("power-on-lock"), Command::PowerOnLock},
-      {QStringLiteral("reset-password"), Command::ResetPassword},
+      {commandWord(DeviceCommand::Address), Command::Address},
+      {commandWord(DeviceCommand::UserCode), Command::UserCode},
+      {commandWord(DeviceCommand::PowerOnLock), Command::PowerOnLock},
+      {commandWord(DeviceCommand::ResetPassword), Command::ResetPassword},
       {QStringLiteral("commission"), Command::Commission},
   };
   return names;

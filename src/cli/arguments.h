@@ -1,27 +1,11 @@
 #pragma once
 
+#include "common/exitstatus.h"
+#include "device/replywait.h"
+
 #include <QString>
 #include <QStringList>
 #include <variant>
-
-// The exit statuses scripts test for.
-enum ExitStatus {
-  Sent = 0,
-  UsageError = 2,
-  InputRefused = 3,
-  PortNotOpened = 4,
-  NoReply = 5,
-  DeviceLost = 6,
-  FrameNotSent = 7,
-  // The program's own output, a commissioning record included, could not be written.
-  OutputFailed = 8,
-  // A commissioning run that ended with a command unanswered, unsent or skipped.
-  NotAllAnswered = 9,
-  // A commissioning run the operator stopped (q, Ctrl+C, or the end of standard input).
-  StoppedByOperator = 10,
-  // Plus the signal's number, as a shell reports a program the signal ended.
-  StoppedBySignal = 128,
-};
 
 enum class Command { List, Address, UserCode, PowerOnLock, ResetPassword, Commission };
 
@@ -42,7 +26,7 @@ struct Request {
   bool portIsDevice = false; // a device to open as named, not a COM name
   QString rate = QStringLiteral("2400");
   QString parity = QStringLiteral("None");
-  int waitMs = 2000;
+  int waitMs = replyWaitMs;
   // Keep listening for the whole wait and print every reply, instead of ending on the first.
   bool listen = false;
   bool hex = false;

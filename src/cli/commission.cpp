@@ -2,8 +2,8 @@
 
 #include "cli/events.h"
 #include "cli/session.h"
-#include "device/latereply.h"
 #include "device/replytext.h"
+#include "device/replywait.h"
 
 #include <QFile>
 #include <QJsonArray>

@@ -5,6 +5,7 @@
 #include "device/backlog.h"
 #include "device/failure.h"
 #include "device/replytext.h"
+#include "device/replywait.h"
 #include "serial/serialport.h"
 
 #include <QJsonDocument>
@@ -73,8 +74,7 @@ void EventWriter::failure(const Failure &failure, int status) {
 }
 
 void EventWriter::noReply(int waitMs) {
-  const QString text = QStringLiteral("%1 秒内没有回复。No reply within %1 s.")
-                           .arg(QString::number(waitMs / 1000.0));
+  const QString text = noReplyText(waitMs);
   write(err_,
         {{QStringLiteral("event"), QStringLiteral("error")},
          {QStringLiteral("status"), NoReply},

@@ -155,6 +155,20 @@ std::optional<QStringList> recordLineValues(QStringView text, bool json) {
   return values;
 }
 
+bool mayAppendRecord(const QString &path, bool json) {
+  const QFileInfo info(path);
+  QFile file(path);
+  // A file that cannot be read here is told why by the opening for writing.
+  if (!info.isFile() || info.size() == 0 || !file.open(QIODevice::ReadOnly))
+    return true;
+  constexpr qint64 longestFirstLine = 64 * 1024;
+  QByteArray first = file.readLine(longestFirstLine);
+  if (first.startsWith("\xEF\xBB\xBF"))
+    first.remove(0, 3);
+  const QString line = QString::fromUtf8(first).trimmed();
+  return json ? recordLineValues(line, true).has_value() : line == csvLine(recordColumns());
+}
+
 RecordFile::RecordFile(const QString &path, bool json) : path_(path), json_(json) {}
 
 RecordFile::~RecordFile() {

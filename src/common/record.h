@@ -61,6 +61,11 @@ QString recordLineText(const QStringList &values, bool json);
 // run reads as a line with the outcome started and the program in detail.
 std::optional<QStringList> recordLineValues(QStringView text, bool json);
 
+// Whether a run may append its lines to the file at path in the given form: the file is missing,
+// empty or no file on a disk, or it begins as such a record does. Anything else (a plan named by
+// mistake, a record in the other form) is never written to.
+bool mayAppendRecord(const QString &path, bool json);
+
 // One line of a record; the time, port and settings are added as it is written.
 struct RecordLine {
   int planLine = 0; // the plan's line, or 0 when the run has no plan

@@ -128,3 +128,17 @@ QByteArray commandFrame(DeviceCommand command, const QString &argument) {
   }
   return {};
 }
+
+QString commandWord(DeviceCommand command) {
+  switch (command) {
+  case DeviceCommand::Address:
+    return QStringLiteral("address");
+  case DeviceCommand::UserCode:
+    return QStringLiteral("user-code");
+  case DeviceCommand::PowerOnLock:
+    return QStringLiteral("power-on-lock");
+  case DeviceCommand::ResetPassword:
+    return QStringLiteral("reset-password");
+  }
+  return {};
+}

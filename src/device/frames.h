@@ -28,3 +28,7 @@ enum class DeviceCommand { Address, UserCode, PowerOnLock, ResetPassword };
 // The frame of a command, from its builder above: argument is the address or the user code as
 // typed, and unused by the commands without one. Raises the builder's refusal.
 QByteArray commandFrame(DeviceCommand command, const QString &argument = {});
+
+// The word that names a command on the command line and in a record: "address", "user-code",
+// "power-on-lock", "reset-password".
+QString commandWord(DeviceCommand command);

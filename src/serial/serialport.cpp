@@ -278,10 +278,11 @@ void SerialPort::Output(const QByteArray &bytes) {
   moveOutput();
 }
 
-// Frames go out in batches: what the system takes now is handed over, and the next batch only
-// once the transmitter has been seen empty. A frame has then left when its batch has, so that
-// FrameLeft, "sent" and the moment the port may close are all known without guessing at the
-// size of a UART's buffer, at the cost of a pause of a few milliseconds between batches.
+// Frames go out one at a time: a frame is handed over only once the one before has been seen to
+// leave (the transmitter empty) and told through FrameLeft. FrameLeft, "sent" and the moment the
+// port may close are then known without guessing at the size of a UART's buffer, and whoever
+// writes down each frame as it leaves has done so before the next one goes, at the cost of a
+// pause of a few milliseconds between frames.
 void SerialPort::moveOutput() {
   if (!port_.isOpen())
     return;
@@ -296,12 +297,14 @@ void SerialPort::moveOutput() {
       transmitter_.start(port_.handle(), bytes, characterTime());
     output_ = OutputState::Transmitting;
   }
-  QList<QByteArray> left;
   if ((output_ == OutputState::Transmitting || output_ == OutputState::Stuck) &&
       (!transmitterBehind_ || transmitter_.state() == Transmitter::State::Empty)) {
     transmitter_.reset();
-    left = std::exchange(inLine_, {});
+    const QList<QByteArray> left = std::exchange(inLine_, {});
     output_ = OutputState::Idle;
+    // A listener may hand over a frame of its own, give up what waits or close the port.
+    for (const QByteArray &frame : left)
+      emit FrameLeft(frame);
   }
   if (output_ == OutputState::Idle)
     handWaitingFrames();
@@ -310,8 +313,6 @@ void SerialPort::moveOutput() {
     outputTimer_.start();
   else if (!moving && !pendingClose_)
     outputTimer_.stop();
-  for (const QByteArray &frame : left)
-    emit FrameLeft(frame);
 }
 
 bool SerialPort::frameOnItsWay() const {
@@ -334,8 +335,8 @@ qint64 SerialPort::inputHeld() const {
 // next program sends. So a frame is handed over only when the system takes it whole, one write
 // per frame; until then it waits here, where it can still be given up whole.
 void SerialPort::handWaitingFrames() {
-  while (port_.isOpen() && !waiting_.isEmpty() && port_.bytesToWrite() == 0 &&
-         systemTakesFrameWhole(port_.handle())) {
+  if (port_.isOpen() && !waiting_.isEmpty() && port_.bytesToWrite() == 0 &&
+      systemTakesFrameWhole(port_.handle())) {
     const QByteArray frame = waiting_.takeFirst();
     inLine_.append(frame);
     // A failed write closes the port and reports itself through Failed, like every other fault
@@ -391,6 +392,12 @@ void SerialPort::finishClose() {
   outputTimer_.stop();
   setPortOpen(false);
   emit Closed(notLeft);
+}
+
+qint64 SerialPort::discardWaiting() {
+  const qint64 frames = waiting_.size();
+  waiting_.clear();
+  return frames;
 }
 
 qint64 SerialPort::discardUnsent() {

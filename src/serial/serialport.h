@@ -124,6 +124,9 @@ public:
   // are discarded, so that nothing of them reaches the device later, and counted. During
   // closeWhenLeft the port then closes as soon as the transmitter is empty.
   qint64 discardUnsent();
+  // Gives up only the frames not handed to the system yet, and counts them: the one on its way
+  // out still leaves whole.
+  qint64 discardWaiting();
   // How a program that may block ends a run on the port: waits for what is on its way out,
   // gives up and counts what cannot leave, and closes. Returns the frames that did not leave.
   // A fault met while closing is not reported: the port is being closed anyway.
@@ -158,7 +161,8 @@ signals:
   // A whole block that began to arrive before the frame sent last had left: it answers an earlier
   // frame, never that one.
   void EarlierReply(const QByteArray &block);
-  // A frame's last bit has left the line, in the order the frames were given to Output.
+  // A frame's last bit has left the line, in the order the frames were given to Output. The next
+  // frame is handed to the system only after this has been told.
   void FrameLeft(const QByteArray &frame);
   void Leaving(qint64 frames);
   void Closed(qint64 framesNotLeft);

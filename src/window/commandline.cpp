@@ -1,5 +1,7 @@
 #include "window/commandline.h"
 
+#include "common/exitstatus.h"
+#include "common/record.h"
 #include "common/usageerror.h"
 #include "serial/openport.h"
 
@@ -10,7 +12,7 @@ namespace {
 
 QString helpText() {
   return QStringLiteral(
-      "Usage: qelnor-setup [-h|--help] [--version] [--com COMn=DEVICE]...\n"
+      "Usage: qelnor-setup [-h|--help] [--version] [--com COMn=DEVICE]... [--record FILE]\n"
       "经 RS-232 串口设置 QELNOR 彩屏的窗口程序。\n"
       "The window with which an operator sets a QELNOR colour screen over an RS-232 line:\n"
       "its communication address, its user code, its power-on password, its password reset.\n"
@@ -23,6 +25,17 @@ QString helpText() {
       "               COMn of the port list (n from 1 to 15) opens DEVICE, for a device the\n"
       "               system does not list (a pseudo-terminal, a device server's port).\n"
       "               May be given for several COM names.\n"
+      "  --record FILE\n"
+      "               把每一帧及其结果写入记录文件，格式与 qelnor-cli commission 的记录相同\n"
+      "               （CSV；文件名以 .jsonl 结尾时为 JSON 行）；文件已存在时追加。\n"
+      "               Writes every frame sent and what came of it to FILE, in the columns and\n"
+      "               words of qelnor-cli commission's record (CSV; JSON lines for a name\n"
+      "               ending in .jsonl), after what a record there already holds. Each line\n"
+      "               is on the disk before the next frame leaves. A FILE that cannot be\n"
+      "               written ends the program before the window opens (exit status 8), and\n"
+      "               one that holds something other than such a record is left as it is\n"
+      "               (exit status 3). A record that fails later is told in a box, and\n"
+      "               nothing more is sent.\n"
       "\n"
       "The options every Qt program understands apply as well, for example -platform.\n"
       "Any other argument is a usage error (exit status 2).\n"
@@ -43,10 +56,11 @@ struct Options {
   QCommandLineOption help{QStringList{QStringLiteral("h"), QStringLiteral("help")}};
   QCommandLineOption version{QStringLiteral("version")};
   QCommandLineOption com{QStringLiteral("com"), QString(), QStringLiteral("COMn=DEVICE")};
+  QCommandLineOption record{QStringLiteral("record"), QString(), QStringLiteral("FILE")};
 
   Options() {
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    parser.addOptions({help, version, com});
+    parser.addOptions({help, version, com, record});
   }
 };
 
@@ -93,10 +107,31 @@ WindowArguments windowArguments() {
       }
       arguments.comDevices.insert(*number, device);
     }
+    const QStringList records = options.parser.values(options.record);
+    if (records.size() > 1 || (records.size() == 1 && records.first().isEmpty()))
+      arguments.problem = QStringLiteral("--record 需要一个文件名，只能给一次。"
+                                         "--record takes one file name, once.");
+    else if (!records.isEmpty())
+      arguments.record = records.first();
   } else {
     arguments.problem = problemWith(options.parser, parsed);
   }
   if (arguments.problem)
     *arguments.problem += QStringLiteral("\n用法见 See: qelnor-setup --help");
   return arguments;
+}
+
+WindowRecord openWindowRecord(const QString &path) {
+  const bool json = path.endsWith(QLatin1String(".jsonl"), Qt::CaseInsensitive);
+  if (!mayAppendRecord(path, json))
+    return {nullptr,
+            QStringLiteral("%1 不是%2记录，未写入。%1 holds something other than a %3 record; "
+                           "nothing was written to it.")
+                .arg(path, json ? QStringLiteral(" JSON ") : QStringLiteral(" CSV "),
+                     json ? QStringLiteral("JSON") : QStringLiteral("CSV")),
+            ExitStatus::InputRefused};
+  auto file = std::make_unique<RecordFile>(path, json);
+  if (const QString problem = file->open(); !problem.isEmpty())
+    return {nullptr, problem, ExitStatus::OutputFailed};
+  return {std::move(file), {}, ExitStatus::Sent};
 }

@@ -1,13 +1,16 @@
 #include "window/form1.h"
 
+#include "common/record.h"
 #include "device/frames.h"
 #include "device/replytext.h"
 #include "serial/openport.h"
 #include "serial/serialport.h"
 #include "ui_form1.h"
 #include "window/appearance.h"
+#include "window/commandoutcomes.h"
 #include "window/entrynotes.h"
 #include "window/messagebox.h"
+#include "window/outcomestrip.h"
 #include "window/portclosing.h"
 #include "window/portcombobox.h"
 #include "window/quitonsignal.h"
@@ -56,7 +59,8 @@ QWidget *afterReadableStyle(QWidget *parent) {
 
 Form1::Form1(QWidget *parent)
     : QWidget(afterReadableStyle(parent)), ui(std::make_unique<Ui::Form1>()),
-      comm_(new SerialPort(this)), closing_(new PortClosing(*comm_, this)) {
+      comm_(new SerialPort(this)), closing_(new PortClosing(*comm_, this)),
+      outcomes_(new CommandOutcomes(this)) {
   comm_->setObjectName(QStringLiteral("MSComm1"));
   // Set before the controls exist, so that they are created and laid out in the Song face
   // once instead of in the default face first.
@@ -75,6 +79,8 @@ Form1::Form1(QWidget *parent)
 }
 
 Form1::~Form1() = default;
+
+void Form1::keepRecord(std::unique_ptr<RecordFile> record) { record_ = std::move(record); }
 
 void Form1::applyFonts() {
   ui->Text1->setFont(songFont(24, QFont::Bold));
@@ -109,6 +115,10 @@ void Form1::connectHandlers() {
   connect(comm_, &SerialPort::EarlierReply, this, &Form1::MSComm1_EarlierReply);
   connect(comm_, &SerialPort::Failed, this, &Form1::MSComm1_Failed);
   connect(comm_, &SerialPort::StrayDropped, this, &Form1::MSComm1_StrayDropped);
+  connect(comm_, &SerialPort::FrameLeft, this, &Form1::MSComm1_FrameLeft);
+  connect(comm_, &SerialPort::Closed, outcomes_, &CommandOutcomes::closed);
+  connect(outcomes_, &CommandOutcomes::happened, this, &Form1::Outcomes_Happened);
+  ui->Label9->setProperty(roomForNotes, true);
   strayWait_.setSingleShot(true);
   strayWait_.setInterval(strayAloneMs);
   connect(&strayWait_, &QTimer::timeout, this, &Form1::MSComm1_StrayUnanswered);
@@ -146,6 +156,9 @@ bool Form1::eventFilter(QObject *watched, QEvent *event) {
         List_KeyDown(list);
   if (watched == qApp && event->type() == QEvent::ApplicationPaletteChange && !applyingPalette_)
     applyPalette();
+  if (QList{QEvent::Show, QEvent::Move, QEvent::Hide}.contains(event->type()) &&
+      watched->inherits("QTipLabel"))
+    Note_Changed(static_cast<QWidget *>(watched), event->type() != QEvent::Hide);
   return QWidget::eventFilter(watched, event);
 }
 
@@ -188,6 +201,7 @@ template <typename Work> void Form1::guarded(Work work) {
 // the report goes to standard error.
 void Form1::Form_Unload() {
   const qint64 unsent = comm_->closeWhenSent();
+  outcomes_->closed();
   if (unsent == 0)
     return;
   if (quittingOnSignal())
@@ -267,24 +281,34 @@ void Form1::Command6_Click() {
   }
   // The line can fail in the very moment after opening; the controls follow the port.
   setPortOpenedControls(comm_->PortOpen());
+  if (record_) {
+    const ChoiceTexts inForce = choicesInForce(comm_->CommPort(), comm_->Settings());
+    record_->setLine(inForce.port, comm_->Settings());
+  }
   if (const QString note = notUsed(true); !note.isEmpty())
     showBox(note);
 }
 
-void Form1::Command3_Click() {
-  guarded([this] { comm_->Output(addressFrame(ui->Text1->text())); });
-}
+void Form1::Command3_Click() { send(DeviceCommand::Address, ui->Text1->text()); }
 
-void Form1::Command1_Click() {
-  guarded([this] { comm_->Output(userCodeFrame(ui->Text2->text())); });
-}
+void Form1::Command1_Click() { send(DeviceCommand::UserCode, ui->Text2->text()); }
 
-void Form1::Command4_Click() {
-  guarded([this] { comm_->Output(powerOnLockFrame()); });
-}
+void Form1::Command4_Click() { send(DeviceCommand::PowerOnLock); }
 
-void Form1::Command5_Click() {
-  guarded([this] { comm_->Output(initialPasswordFrame()); });
+void Form1::Command5_Click() { send(DeviceCommand::ResetPassword); }
+
+// Once the record cannot be written nothing more is sent: it would be known nowhere.
+void Form1::send(DeviceCommand command, const QString &argument) {
+  if (!recordProblem_.isEmpty()) {
+    showBox(recordStoppedText(recordProblem_));
+    return;
+  }
+  guarded([&] {
+    const QByteArray frame = commandFrame(command, argument);
+    comm_->Output(frame);
+    outcomes_->handed(command, frame);
+    showOutcome(*ui->Label9, leavingWords(), shownFrame(frame));
+  });
 }
 
 void Form1::Command2_Click() {
@@ -328,12 +352,47 @@ void Form1::Combo1_ToolTip(const QPoint &globalPosition) {
 void Form1::MSComm1_OnComm() {
   if (comm_->CommEvent() != SerialPort::comEvReceive)
     return;
-  receiveReply(comm_->Input());
+  const QByteArray block = comm_->Input();
+  outcomes_->reply(block, false);
+  receiveReply(block);
 }
 
-// The reply to an earlier frame, come in while a later one was leaving, is shown as any reply:
-// the window's frames are answered in the order they left.
-void Form1::MSComm1_EarlierReply(const QByteArray &block) { receiveReply(block); }
+// The reply to an earlier frame, come in while a later one was leaving, is shown as any reply,
+// and told as that frame's.
+void Form1::MSComm1_EarlierReply(const QByteArray &block) {
+  outcomes_->reply(block, true);
+  receiveReply(block);
+}
+
+void Form1::MSComm1_FrameLeft(const QByteArray &frame) { outcomes_->left(frame); }
+
+// Called as each frame leaves, before the next is handed over: the record's line is on the disk
+// before another frame can leave.
+void Form1::Outcomes_Happened(const RecordLine &line) {
+  if (const QString words = outcomeWords(line, QTime::currentTime(), outcomes_->waitMs());
+      !words.isEmpty())
+    showOutcome(*ui->Label9, words, shownFrame(line.frame));
+  if (record_ && recordProblem_.isEmpty())
+    if (const QString problem = record_->append(line); !problem.isEmpty())
+      recordFailed(problem);
+}
+
+// Frames pressed but not handed to the system yet are given up; the one on its way out leaves.
+void Form1::recordFailed(const QString &problem) {
+  recordProblem_ = problem;
+  const qint64 dropped = comm_->discardWaiting();
+  outcomes_->discarded(dropped);
+  recordFault_ = recordStoppedText(problem) +
+                 (dropped > 0 ? QLatin1Char('\n') + SerialPort::notSentText(dropped) : QString());
+  scheduleWaitingMessages();
+}
+
+// A note the operator must read covers the strip until it goes; the strip then shows what came
+// of the last command, meanwhile too.
+void Form1::Note_Changed(const QWidget *note, bool shown) {
+  const QRect strip(ui->Label9->mapToGlobal(QPoint(0, 0)), ui->Label9->size());
+  ui->Label9->setVisible(!shown || !QRect(note->pos(), note->size()).intersects(strip));
+}
 
 void Form1::receiveReply(const QByteArray &block) {
   replies_.push(block);
@@ -344,6 +403,7 @@ void Form1::receiveReply(const QByteArray &block) {
 }
 
 void Form1::MSComm1_StrayDropped(const QByteArray &bytes) {
+  outcomes_->stray(bytes);
   replies_.pushStray(bytes);
   arrivedDuringBox_ |= boxOpen_;
   // Counted from the first stray bytes of a run, so that noise that never stops is still told.
@@ -359,6 +419,7 @@ void Form1::MSComm1_StrayUnanswered() {
 
 // Stray bytes still waiting for a reply are named in the box that tells of the closing.
 void Form1::MSComm1_Failed(const Failure &failure) {
+  outcomes_->lineFault(failure);
   strayWait_.stop();
   strayAtClose_ = replies_.lineClosed();
   setPortOpenedControls(false);
@@ -421,7 +482,7 @@ bool Form1::showBox(const QString &text, bool offerClose) {
 // Boxes are never opened inside the serial notification: a modal loop there would hold back
 // the notification for bytes that arrive meanwhile.
 void Form1::scheduleWaitingMessages() {
-  if (showScheduled_ || (!replies_.hasWaiting() && !lineFault_))
+  if (showScheduled_ || (!replies_.hasWaiting() && !lineFault_ && !recordFault_))
     return;
   showScheduled_ = true;
   QTimer::singleShot(0, this, &Form1::showWaitingMessages);
@@ -451,6 +512,8 @@ void Form1::showWaitingMessages() {
       const std::optional<LineEvent> stray = std::exchange(strayAtClose_, std::nullopt);
       showBox(stray ? failureText(fault) + QLatin1Char('\n') + strayAtCloseText(*stray)
                     : failureText(fault));
+    } else if (recordFault_) {
+      showBox(*std::exchange(recordFault_, std::nullopt));
     } else {
       return;
     }

@@ -2,6 +2,7 @@
 
 #include "device/backlog.h"
 #include "device/failure.h"
+#include "device/frames.h"
 #include "serial/devicemap.h"
 #include "window/openingkey.h"
 
@@ -14,7 +15,10 @@
 namespace Ui {
 class Form1;
 }
+class CommandOutcomes;
 class PortClosing;
+class RecordFile;
+struct RecordLine;
 class SerialPort;
 class QComboBox;
 class QLineEdit;
@@ -32,6 +36,9 @@ public:
   SerialPort &MSComm1() { return *comm_; }
   // Devices the COM entries stand for in place of the system's (the command line's --com).
   void setComDevices(const QMap<int, QString> &devices) { comDevicesGiven_ = devices; }
+  // The record the command line's --record opened: every frame and what came of it go into it,
+  // each line on the disk before the next frame is handed to the system.
+  void keepRecord(std::unique_ptr<RecordFile> record);
 
   // How long stray bytes wait for a reply to be told with before they are told alone.
   static constexpr int strayAloneMs = 1000;
@@ -59,6 +66,7 @@ private:
   void Command4_Click();
   void Command5_Click();
   void Command2_Click();
+  void send(DeviceCommand command, const QString &argument = {});
   void List_KeyDown(QComboBox *list);
   void Combo1_DropDown();
   void Combo1_Highlighted(int index);
@@ -68,6 +76,10 @@ private:
   void MSComm1_StrayDropped(const QByteArray &bytes);
   void MSComm1_StrayUnanswered();
   void MSComm1_Failed(const Failure &failure);
+  void MSComm1_FrameLeft(const QByteArray &frame);
+  void Outcomes_Happened(const RecordLine &line);
+  void Note_Changed(const QWidget *note, bool shown);
+  void recordFailed(const QString &problem);
   void ClosePort_Click();
 
   // Runs a handler's work; a Failure it raises is reported and ends only that work.
@@ -86,6 +98,11 @@ private:
   std::unique_ptr<Ui::Form1> ui;
   SerialPort *comm_;
   PortClosing *closing_;
+  CommandOutcomes *outcomes_;
+  std::unique_ptr<RecordFile> record_;
+  // Why the record could not be written, once it could not: nothing more is sent.
+  QString recordProblem_;
+  std::optional<QString> recordFault_;
   QMap<int, QString> comDevicesGiven_;
   // Replies, stray bytes and a line fault that arrive while a box is open wait here and are
   // shown in order, once the operator has dismissed the box before: the replies waiting then

@@ -106,7 +106,7 @@ QPoint notePlace(const QWidget &at, QSize note) {
   const QRect control(at.mapTo(window, QPoint(0, 0)), at.size());
   QList<QRect> others;
   for (const QWidget *child : window->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
-    if (child != &at && child->isVisible())
+    if (child != &at && child->isVisible() && !child->property(roomForNotes).toBool())
       others.append(QRect(child->mapTo(window, QPoint(0, 0)), child->size()));
   }
   // Every place inside the window, scored by how much of the other controls and captions it

@@ -34,8 +34,11 @@ int boxWidthForTitle(const QString &title);
 // input the control did not take. Not modal; it goes when the operator moves on. It stays
 // inside the window, off the control, over as few other controls and captions as it can.
 void showNote(QWidget *at, const QString &text);
-// Where, in at's window, a note of that size goes.
+// Where, in at's window, a note of that size goes. A child of the window with the property
+// roomForNotes set counts as free room: the strip that tells what came of each command, which
+// gives way to a note.
 QPoint notePlace(const QWidget &at, QSize note);
+inline constexpr char roomForNotes[] = "roomForNotes";
 
 // How long a note stays up when the operator does nothing.
 inline constexpr int noteShownMs = 8000;

@@ -76,6 +76,8 @@ private slots:
   void setupRefusesOtherArguments();
   void setupSaysWhyThereIsNoDisplay_data();
   void setupSaysWhyThereIsNoDisplay();
+  void setupRefusesARecordItCannotKeep_data();
+  void setupRefusesARecordItCannotKeep();
   void cliLineDefaultsAreTheWindowsStartingLists();
 
 private:
@@ -164,6 +166,8 @@ void TestCommandLines::setupRefusesOtherArguments_data() {
     row("--com past the list", {"--com=COM16=/dev/pts/3"}, comTakes.arg("COM16=/dev/pts/3"));
     row("--com twice for a name", {"--com", "COM2=/dev/a", "--com", "COM2=/dev/b"},
         comTakes.arg("COM2=/dev/b"));
+    row("--record twice", {"--record", "a.csv", "--record", "b.csv"},
+        QStringLiteral("--record 需要一个文件名，只能给一次。--record takes one file name, once."));
   }
 }
 
@@ -236,6 +240,41 @@ void TestCommandLines::setupSaysWhyThereIsNoDisplay() {
     QVERIFY2(at >= 0, qPrintable(QStringLiteral("“%1” not in:\n%2").arg(words, err)));
     from = at + words.size();
   }
+}
+
+void TestCommandLines::setupRefusesARecordItCannotKeep_data() {
+  QTest::addColumn<QString>("record");
+  QTest::addColumn<int>("status");
+  QTest::addColumn<QString>("said");
+  QTest::newRow("a full disk") << "/dev/full" << 8
+                               << "记录写入失败 The record /dev/full could not be written: No "
+                                  "space left on device\n";
+  QTest::newRow("no such folder")
+      << dir_.filePath("missing/record.csv") << 8
+      << QStringLiteral("无法写入记录 Cannot write the record %1: No such file or directory\n")
+             .arg(dir_.filePath("missing/record.csv"));
+  QTest::newRow("a plan named by mistake")
+      << dir_.filePath("plan.csv") << 3
+      << QStringLiteral("%1 不是 CSV 记录，未写入。%1 holds something other than a CSV record; "
+                        "nothing was written to it.\n")
+             .arg(dir_.filePath("plan.csv"));
+}
+
+// A record that cannot be kept is told before the window opens, with the command line's status
+// for it, and nothing is written to a file that is not a record.
+void TestCommandLines::setupRefusesARecordItCannotKeep() {
+  QFETCH(QString, record);
+  const QByteArray plan("address,user_code\r\n42,1234\r\n");
+  QFile planFile(dir_.filePath("plan.csv"));
+  QVERIFY(planFile.open(QIODevice::WriteOnly) && planFile.write(plan) == plan.size());
+  planFile.close();
+  const Run run = runSetup({"--record", record}, true);
+  QTEST(run.status, "status");
+  QCOMPARE(run.out, QByteArray());
+  // Its last line, after anything Qt may have said on the way.
+  QTEST(QString::fromUtf8(run.err).section(QLatin1Char('\n'), -2), "said");
+  QVERIFY(planFile.open(QIODevice::ReadOnly));
+  QCOMPARE(planFile.readAll(), plan);
 }
 
 // A script written after using the window opens the same line: the command line's defaults are

@@ -25,6 +25,8 @@ private slots:
   void recordFileStartsEachRun();
   void recordOnPipesAndTerminals_data();
   void recordOnPipesAndTerminals();
+  void appendsOnlyToARecordOfItsForm_data();
+  void appendsOnlyToARecordOfItsForm();
 };
 
 void TestRecord::csvCells_data() {
@@ -173,6 +175,38 @@ void TestRecord::recordOnPipesAndTerminals() {
   const QByteArray received = kind == "pipe" ? pipe.read(4096) : terminal.read();
   if (kind != "/dev/null")
     QVERIFY2(received.contains("49 44 30 31 0D"), received.constData());
+}
+
+void TestRecord::appendsOnlyToARecordOfItsForm_data() {
+  QTest::addColumn<QByteArray>("content"); // "-" for no file at all
+  QTest::addColumn<bool>("json");
+  QTest::addColumn<bool>("appends");
+  const QByteArray header = "time,line,address,port,settings,command,frame_hex,reply_hex,"
+                            "reply_text,outcome,detail\r\n";
+  const QByteArray run =
+      "{\"run\":\"qelnor-cli 2.0\",\"time\":\"2026-01-02T03:04:05.000+08:00\"}\n";
+  QTest::newRow("no file") << QByteArray("-") << false << true;
+  QTest::newRow("empty file") << QByteArray() << true << true;
+  QTest::newRow("CSV record") << "\xEF\xBB\xBF" + header << false << true;
+  QTest::newRow("CSV record a spreadsheet saved without its mark") << header << false << true;
+  QTest::newRow("JSON record") << run << true << true;
+  QTest::newRow("a plan") << QByteArray("address,user_code\r\n42,1234\r\n") << false << false;
+  QTest::newRow("CSV record, JSON asked for") << "\xEF\xBB\xBF" + header << true << false;
+  QTest::newRow("JSON record, CSV asked for") << run << false << false;
+  QTest::newRow("a header with more after it") << header.chopped(2) + ",x\r\n" << false << false;
+}
+
+// A record is appended to only where one of its form is, never to a file it would spoil.
+void TestRecord::appendsOnlyToARecordOfItsForm() {
+  QFETCH(QByteArray, content);
+  QFETCH(bool, json);
+  QTemporaryDir dir;
+  const QString path = dir.filePath(QStringLiteral("record"));
+  if (content != "-") {
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
+  }
+  QTEST(mayAppendRecord(path, json), "appends");
 }
 
 QTEST_GUILESS_MAIN(TestRecord)

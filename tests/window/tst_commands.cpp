@@ -1,3 +1,6 @@
+#include "common/record.h"
+#include "device/frames.h"
+#include "device/replytext.h"
 #include "serial/serialport.h"
 #include "support/boxes.h"
 #include "support/pty.h"
@@ -5,17 +8,22 @@
 #include "window/portcombobox.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QClipboard>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QToolTip>
 #include <QtTest>
 #include <cerrno>
+#include <csignal>
 #include <dlfcn.h>
+#include <sys/resource.h>
 #include <termios.h>
+#include <unistd.h>
 
 // Stands in for the C library's tcflush, through which the port empties its buffers: while the
 // switch is on, every purge fails as on a device that has just gone, so that a test can make the
@@ -29,6 +37,51 @@ extern "C" int tcflush(int fd, int queue) {
   }
   static const auto real = reinterpret_cast<int (*)(int, int)>(dlsym(RTLD_NEXT, "tcflush"));
   return real(fd, queue);
+}
+
+// Stands in for Qt's: notes each change told to assistive technologies, which a screen reader
+// would hear (Qt tells them nothing without a desktop's accessibility bus).
+QList<std::pair<const QObject *, QAccessible::Event>> accessibilityEvents;
+
+void QAccessible::updateAccessibility(QAccessibleEvent *event) {
+  accessibilityEvents.append({event->object(), event->type()});
+}
+
+// Stands in for the C library's write: while a record is watched, each frame written to a
+// terminal notes how many lines of frames sent the record held at that moment.
+QString watchedRecord;
+QList<qsizetype> sentLinesAtWrite;
+
+extern "C" ssize_t write(int fd, const void *buffer, size_t size) {
+  static const auto real =
+      reinterpret_cast<ssize_t (*)(int, const void *, size_t)>(dlsym(RTLD_NEXT, "write"));
+  if (!watchedRecord.isEmpty() && size > 0 && static_cast<const char *>(buffer)[size - 1] == '\r' &&
+      isatty(fd)) {
+    QFile record(watchedRecord);
+    if (record.open(QIODevice::ReadOnly))
+      sentLinesAtWrite.append(record.readAll().count(",sent,"));
+  }
+  return real(fd, buffer, size);
+}
+
+// A record's lines as outcome|command|address|frame|reply|reply text|detail, the run's first
+// line left out.
+QStringList recordLines(const QString &path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly))
+    return {QStringLiteral("unreadable")};
+  QStringList lines;
+  for (const QString &text : QString::fromUtf8(file.readAll()).split(QStringLiteral("\r\n"))) {
+    const std::optional<QStringList> values = recordLineValues(text, false);
+    if (!values || values->at(RecordColumn::outcome) == QLatin1String("started"))
+      continue;
+    lines.append(QStringList{values->at(RecordColumn::outcome), values->at(RecordColumn::command),
+                             values->at(RecordColumn::address), values->at(RecordColumn::frameHex),
+                             values->at(RecordColumn::replyHex),
+                             values->at(RecordColumn::replyText), values->at(RecordColumn::detail)}
+                     .join(QLatin1Char('|')));
+  }
+  return lines;
 }
 
 // The note a box showed where the operator types, if one is up; it is put away, so that the
@@ -94,6 +147,18 @@ struct Bench {
   }
 };
 
+// The bench keeping a record in a folder of its own, as --record keeps it.
+struct RecordingBench : Bench {
+  QTemporaryDir dir;
+  QString record = dir.filePath(QStringLiteral("record.csv"));
+
+  RecordingBench() {
+    auto file = std::make_unique<RecordFile>(record, false);
+    if (file->open().isEmpty())
+      form.keepRecord(std::move(file));
+  }
+};
+
 // Presses the button of the box that counts the frames leaving as soon as it is shown, when told
 // to.
 struct PressWhenShown : QObject {
@@ -139,6 +204,9 @@ private slots:
   void closingTellsOfFramesThatDidNotLeave();
   void refusedInputsWriteNothing_data();
   void refusedInputsWriteNothing();
+  void eachFrameIsToldAndRecordedWithWhatCameOfIt();
+  void recordLineIsOnTheDiskBeforeTheNextFrameIsHanded();
+  void recordThatFailsStopsTheSending();
 };
 
 void TestCommands::openingMapsTheChoices_data() {
@@ -675,6 +743,186 @@ void TestCommands::refusedInputsWriteNothing() {
   QVERIFY(bench.form.MSComm1().PortOpen() && bench.commandsEnabled());
   bench.click("Command5");
   QCOMPARE(bench.device.read(), QByteArray("*2-IniP\r"));
+}
+
+// After each frame the strip under the user code box says what went out and what came of it, a
+// screen reader hears it, and the record holds the same, as the command line's would. A reply
+// belongs to the frame that left last before it, also when it came while the next was leaving.
+void TestCommands::eachFrameIsToldAndRecordedWithWhatCameOfIt() {
+  RecordingBench bench;
+  bench.open();
+  auto *strip = bench.control<QLabel>("Label9");
+  // The test ends each wait for a reply itself.
+  auto *wait = bench.form.findChild<QTimer *>("replyWait");
+  wait->setInterval(3600 * 1000);
+  // What the strip says, as a screen reader reads it: whole, where a face wider than this
+  // machine's would cut the frame in the strip.
+  const auto shown = [strip] {
+    return QAccessible::queryAccessibleInterface(strip)
+        ->text(QAccessible::Name)
+        .replace(QRegularExpression(QStringLiteral(R"(\d\d:\d\d:\d\d)")), QStringLiteral("T"));
+  };
+  const QByteArray reply("\x02ID=42 OK!!\r");
+  const QString replyCells = recordHex(reply) + QLatin1Char('|') + replyText(reply);
+  const QString address = QStringLiteral("address|42|49 44 34 32 0D|");
+  const QString reset = QStringLiteral("reset-password||2A 32 2D 49 6E 69 50 0D|");
+  const QString lock =
+      QStringLiteral("power-on-lock||") + recordHex(powerOnLockFrame()) + QLatin1Char('|');
+
+  accessibilityEvents.clear();
+  bench.control<QLineEdit>("Text1")->setText(QStringLiteral("42"));
+  bench.click("Command3");
+  QCOMPARE(bench.device.read(), QByteArray("ID42\r"));
+  QTRY_COMPARE(shown(), QStringLiteral("ID42 已发送 · sent T"));
+  QVERIFY(accessibilityEvents.contains(
+      std::pair<const QObject *, QAccessible::Event>(strip, QAccessible::NameChanged)));
+  bench.device.write(reply);
+  QTRY_COMPARE(shown(), QStringLiteral("ID42 已回复 · answered T"));
+  QTRY_COMPARE(bench.boxes.texts, QStringList{replyText(reply)});
+
+  // A note the operator must read covers the strip until it goes.
+  auto *entry = bench.control<QLineEdit>("Text1");
+  entry->deselect();
+  entry->setCursorPosition(2);
+  QTest::keyClick(entry, Qt::Key_7);
+  QTRY_VERIFY(!strip->isVisible());
+  QCOMPARE(notePlacementFaults(entry), QString());
+  QVERIFY(takeNote().contains(QLatin1String("The address is 0 to 99")));
+  QTRY_VERIFY(strip->isVisible());
+
+  bench.click("Command5");
+  QCOMPARE(bench.device.read(), QByteArray("*2-IniP\r"));
+  QTRY_COMPARE(shown(), QStringLiteral("*2-IniP 已发送 · sent T"));
+  wait->start(0);
+  QTRY_COMPARE(shown(), QStringLiteral("*2-IniP：2 秒内没有回复。No reply within 2 s."));
+  wait->setInterval(3600 * 1000);
+  bench.device.write(reply);
+  QTRY_COMPARE(shown(), QStringLiteral("*2-IniP 的回复迟到 · late reply T"));
+
+  // The reply comes while the next frame waits for the line: it is the one before's.
+  bench.click("Command4");
+  QCOMPARE(bench.device.read(), powerOnLockFrame());
+  QTRY_COMPARE(shown(), QStringLiteral("@Power on lock enable 已发送 · sent T"));
+  bench.device.fillUntilFull();
+  bench.click("Command5");
+  // Held up by the line: the press shows all the same.
+  QCOMPARE(shown(), QStringLiteral("*2-IniP 发送中 · leaving"));
+  bench.device.write(reply);
+  QTRY_COMPARE(shown(),
+               QStringLiteral("@Power on lock enable 已回复（上一条）· answered (earlier)"));
+  bench.device.readAgain();
+  QByteArray wire;
+  QTRY_VERIFY((wire += bench.device.read(), wire.endsWith("*2-IniP\r")));
+  QTRY_COMPARE(shown(), QStringLiteral("*2-IniP 已发送 · sent T"));
+
+  // A frame that leaves before the one before was answered ends that wait. A code too wide for
+  // the strip is cut in the middle there, and read whole.
+  const QString code(32, QChar(0x4E2D));
+  bench.control<QLineEdit>("Text2")->setText(code);
+  bench.click("Command1");
+  QCOMPARE(bench.device.read(), userCodeFrame(code));
+  QTRY_COMPARE(shown(), QStringLiteral("*@-") + code + QStringLiteral(" 已发送 · sent T"));
+  QVERIFY2(strip->text().contains(QChar(0x2026)) &&
+               strip->text().contains(QStringLiteral(" 已发送 · sent ")),
+           qPrintable(strip->text()));
+  QVERIFY(strip->fontMetrics().horizontalAdvance(strip->text()) <= strip->contentsRect().width());
+  bench.device.write(reply);
+  QTRY_VERIFY(shown().endsWith(QStringLiteral(" 已回复 · answered T")));
+  bench.device.write(reply);
+  QTRY_COMPARE(shown(), QStringLiteral("未请求的回复 · unasked reply T"));
+
+  bench.form.MSComm1().setStrayGapMs(0);
+  bench.device.write("\x01\x02\x03");
+  QTRY_COMPARE_WITH_TIMEOUT(bench.boxes.texts.size(), 6, 3 * Form1::strayAloneMs);
+  bench.click("Command5");
+  QCOMPARE(bench.device.read(), QByteArray("*2-IniP\r"));
+  QTRY_COMPARE(shown(), QStringLiteral("*2-IniP 已发送 · sent T"));
+  bench.form.close();
+  QTRY_VERIFY(!bench.form.MSComm1().PortOpen());
+
+  const QString user = QStringLiteral("user-code||") + recordHex(userCodeFrame(code)) + '|';
+  QCOMPARE(recordLines(bench.record),
+           (QStringList{
+               "sent|" + address + "||",
+               "answered|" + address + replyCells + "|",
+               "sent|" + reset + "||",
+               "no-reply|" + reset + "||",
+               "late|" + reset + replyCells + "|",
+               "sent|" + lock + "||",
+               "answered|" + lock + replyCells +
+                   "|下一帧发送时到达。It came while the next frame "
+                   "was leaving.",
+               "sent|" + reset + "||",
+               "no-reply|" + reset +
+                   "||下一帧发出前没有回复。No reply came before the next "
+                   "frame left.",
+               "sent|" + user + "||",
+               "answered|" + user + replyCells + "|",
+               "unasked||||" + replyCells + "|",
+               "stray||||01 02 03||",
+               "sent|" + reset + "||",
+               "stopped|" + reset + "||",
+           }));
+  QFile file(bench.record);
+  QVERIFY(file.open(QIODevice::ReadOnly));
+  QVERIFY(file.readAll().contains(",COM3,\"9600,n,8,1\",address,"));
+}
+
+// Frames pressed faster than the line takes them leave one at a time, and each frame's line is
+// on the disk before the next frame is handed to the system.
+void TestCommands::recordLineIsOnTheDiskBeforeTheNextFrameIsHanded() {
+  RecordingBench bench;
+  bench.open();
+  bench.form.findChild<QTimer *>("replyWait")->setInterval(3600 * 1000);
+  // They wait together for a device that reads again.
+  const qint64 filled = bench.device.fillUntilFull();
+  watchedRecord = bench.record;
+  sentLinesAtWrite.clear();
+  bench.click("Command4");
+  bench.click("Command5");
+  bench.click("Command3");
+  bench.device.readAgain();
+  QByteArray wire;
+  QTRY_VERIFY((wire += bench.device.read(), wire.endsWith("ID00\r")));
+  watchedRecord.clear();
+  QCOMPARE(wire, QByteArray(filled, 'x') + powerOnLockFrame() + "*2-IniP\rID00\r");
+  QCOMPARE(sentLinesAtWrite, (QList<qsizetype>{0, 1, 2}));
+  QTRY_COMPARE(recordLines(bench.record).size(), 5);
+  QVERIFY(recordLines(bench.record).at(3).startsWith(QLatin1String("no-reply|reset-password|")));
+}
+
+// A record that cannot be written any more: a box says so, what was pressed but not handed over
+// is not sent, and every button refuses with the reason; the frame on its way leaves whole.
+void TestCommands::recordThatFailsStopsTheSending() {
+  RecordingBench bench;
+  bench.open();
+  bench.form.findChild<QTimer *>("replyWait")->setInterval(3600 * 1000);
+  const qint64 filled = bench.device.fillUntilFull();
+  bench.click("Command4");
+  bench.click("Command5");
+  // The record may grow no more: its next write fails as on a full disk.
+  rlimit limit{};
+  QVERIFY(getrlimit(RLIMIT_FSIZE, &limit) == 0);
+  const rlimit full{rlim_t(QFileInfo(bench.record).size()), limit.rlim_max};
+  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  QVERIFY(setrlimit(RLIMIT_FSIZE, &full) == 0);
+  bench.device.readAgain();
+  QByteArray wire;
+  QTRY_VERIFY((wire += bench.device.read(), !bench.boxes.texts.isEmpty()));
+  setrlimit(RLIMIT_FSIZE, &limit);
+  std::signal(SIGXFSZ, oldHandler);
+  QVERIFY2(bench.boxes.texts.at(0).contains(QLatin1String("could not be written")) &&
+               bench.boxes.texts.at(0).contains(QLatin1String("Nothing more is sent")) &&
+               bench.boxes.texts.at(0).contains(QLatin1String("1 frame was not sent")),
+           qPrintable(bench.boxes.texts.at(0)));
+  QTRY_VERIFY((wire += bench.device.read(), wire.size() >= filled + powerOnLockFrame().size()));
+  QCOMPARE(wire + bench.device.read(), QByteArray(filled, 'x') + powerOnLockFrame());
+  QCOMPARE(bench.boxes.texts.size(), 1);
+  bench.click("Command3");
+  QCOMPARE(bench.boxes.texts.size(), 2);
+  QVERIFY(bench.boxes.texts.at(1).contains(QLatin1String("Nothing more is sent")));
+  QCOMPARE(bench.device.read(), QByteArray());
+  QCOMPARE(bench.control("Label9")->accessibleName(), QStringLiteral("*2-IniP 未发送 · not sent"));
 }
 
 QTEST_MAIN(TestCommands)
