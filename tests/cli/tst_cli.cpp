@@ -1,4 +1,5 @@
 #include "support/pty.h"
+#include "support/told.h"
 
 #include "cli/events.h"
 #include "cli/linereader.h"
@@ -39,22 +40,15 @@ struct Run {
 struct Cli {
   PseudoTerminal device;
   QProcess process;
+  QString program = QStringLiteral(QELNOR_CLI);
 
   void start(const QStringList &arguments) {
     if (process.processEnvironment().isEmpty())
       process.setProcessEnvironment(environment());
-    process.start(QStringLiteral(QELNOR_CLI),
-                  QStringList{QStringLiteral("--port"), device.path()} + arguments);
+    process.start(program, QStringList{QStringLiteral("--port"), device.path()} + arguments);
     QVERIFY(process.waitForStarted());
   }
-  // What the program sent, once a whole frame has come; only finishMs bounds the wait.
-  QByteArray frame() {
-    QByteArray bytes;
-    const QDeadlineTimer guard(finishMs);
-    while (!bytes.endsWith('\r') && !guard.hasExpired())
-      bytes += device.read();
-    return bytes;
-  }
+  QByteArray frame() { return device.readFrame(finishMs); }
   // Waits for the next line the program writes to its standard output and returns it.
   QByteArray nextLine() {
     process.setReadChannel(QProcess::StandardOutput);
@@ -75,37 +69,31 @@ struct Cli {
   }
 };
 
-// A device that stops reading, or reads again: while stopped the terminal takes nothing from the
-// program, as a device's XOFF stops a UART, whatever the program does to the line as it opens it.
-void setReading(const PseudoTerminal &device, bool reading) {
-  const int line = ::open(QFile::encodeName(device.path()).constData(), O_RDWR | O_NOCTTY);
-  QVERIFY(line >= 0);
-  QCOMPARE(::tcflow(line, reading ? TCOON : TCOOFF), 0);
-  ::close(line);
-}
+// The program built with the tests' stand-in for the C library's calls on the line (linecalls.h):
+// the device stands for a UART, and what the program does to it is noted in a file.
+struct LineCalls : Cli {
+  QTemporaryDir folder;
 
-// The operator's terminal as a program's standard input: a pseudo-terminal in the line mode a
-// terminal starts in, so that the carriage return of Enter hands the program a line.
-struct Keyboard : PseudoTerminal {
-  Keyboard() {
-    termios line{};
-    QVERIFY(lineSettings(line));
-    line.c_iflag |= ICRNL;
-    line.c_lflag |= ICANON;
-    const int terminal = ::open(QFile::encodeName(path()).constData(), O_RDWR | O_NOCTTY);
-    QVERIFY(terminal >= 0);
-    QCOMPARE(::tcsetattr(terminal, TCSANOW, &line), 0);
-    ::close(terminal);
+  LineCalls(const QString &setting, const QString &value) {
+    program = QStringLiteral(QELNOR_CLI_LINE_CALLS);
+    QProcessEnvironment settings = environment();
+    settings.insert("QELNOR_LINE_CALLS_DEVICE", device.path());
+    settings.insert("QELNOR_LINE_CALLS_LOG", folder.filePath("calls"));
+    settings.insert(setting, value);
+    process.setProcessEnvironment(settings);
   }
-  // Makes the terminal the standard input of a process about to start.
-  std::function<void()> asStandardInput() const {
-    return [path = QFile::encodeName(path())] {
-      const int terminal = ::open(path.constData(), O_RDONLY | O_NOCTTY);
-      if (terminal > STDIN_FILENO) {
-        ::dup2(terminal, STDIN_FILENO);
-        ::close(terminal);
-      }
-    };
+  QStringList calls() const {
+    QFile file(folder.filePath("calls"));
+    return file.open(QIODevice::ReadOnly)
+               ? QString::fromLatin1(file.readAll()).split('\n', Qt::SkipEmptyParts)
+               : QStringList();
+  }
+  qint64 bytesRead() const {
+    qint64 bytes = 0;
+    for (const QString &call : calls())
+      if (call.startsWith("read "))
+        bytes += call.sliced(5).toLongLong();
+    return bytes;
   }
 };
 
@@ -149,24 +137,16 @@ struct Commissioning : Cli {
         device.write(reply);
     }
   }
-  // Each prompt the run showed, as "device: the commands it lists", from the text or the events.
+  // Each prompt the run showed, as "device command,command", from the text or the events.
   static QStringList prompts(const Run &run, bool json) {
+    if (json)
+      return fieldsOf(jsonLines(run.out.toUtf8()), {"device", "commands"}, "connect");
     QStringList prompts;
-    if (json) {
-      for (const QString &line : run.out.split('\n')) {
-        const QJsonObject event = QJsonDocument::fromJson(line.toUtf8()).object();
-        if (event.value("event") == "connect")
-          prompts.append(QStringLiteral("%1: %2")
-                             .arg(event.value("device").toInt())
-                             .arg(event.value("commands").toVariant().toStringList().join(", ")));
-      }
-      return prompts;
-    }
     static const QRegularExpression prompt(
         R"(Device (\d+) of \d+ — address \d+ \(to send: ([^)]*)\))");
     for (auto match = prompt.globalMatch(run.err); match.hasNext();) {
       const auto found = match.next();
-      prompts.append(found.captured(1) + ": " + found.captured(2));
+      prompts.append(found.captured(1) + " " + found.captured(2).replace(", ", ","));
     }
     return prompts;
   }
@@ -203,11 +183,6 @@ struct Commissioning : Cli {
   }
 };
 
-// The record lines of one command answered, or of one left unanswered.
-QStringList answered(const QString &line, const QString &command) {
-  return {line + " " + command + " sent", line + " " + command + " answered"};
-}
-
 } // namespace
 
 class TestCli : public QObject {
@@ -226,6 +201,10 @@ private slots:
   void defaultLineIsTheWindows();
   void silenceAndLossEndTheWait();
   void signalsEndTheRunWithTheLineRestored();
+  void settingsStayUntilTheFrameHasLeft_data();
+  void settingsStayUntilTheFrameHasLeft();
+  void aReplyBeforeAHangUpIsShownThenTheLoss_data();
+  void aReplyBeforeAHangUpIsShownThenTheLoss();
   void aFrameThatCannotLeaveIsNotSent();
   void outputThatCannotBeWrittenFails();
   void badPortsAndCommandLines_data();
@@ -338,18 +317,10 @@ void TestCli::repliesAndStrayBytesArePrinted() {
     QVERIFY2(told.contains("2 stray bytes ignored before this reply: 01 02"), told.constData());
     return;
   }
-  QStringList events;
-  for (const QByteArray &line : (told + run.out.toUtf8()).split('\n')) {
-    if (line.isEmpty())
-      continue;
-    const QJsonObject event = QJsonDocument::fromJson(line).object();
-    events.append(event.value("event").toString());
-    if (events.last() == "reply")
-      QCOMPARE(event.value("text").toString(), QStringLiteral("ID=42 OK!!␍"));
-    if (events.last() == "stray")
-      QCOMPARE(event.value("hex").toString(), QStringLiteral("01 02"));
-  }
-  QCOMPARE(events, QStringList({"sent", "stray", "reply"}));
+  const QList<QJsonObject> events = jsonLines(told + run.out.toUtf8());
+  QCOMPARE(fieldsOf(events, {"event"}), QStringList({"sent", "stray", "reply"}));
+  QCOMPARE(fieldsOf(events, {"hex"}, "stray"), QStringList{"01 02"});
+  QCOMPARE(fieldsOf(events, {"text"}, "reply"), QStringList{"ID=42 OK!!␍"});
 }
 
 void TestCli::endsOnTheFirstReply_data() {
@@ -375,12 +346,8 @@ void TestCli::endsOnTheFirstReply() {
     QCOMPARE(run.out, QStringLiteral("ID=42 OK!!␍\n"));
     return;
   }
-  const QStringList lines = run.out.split('\n', Qt::SkipEmptyParts);
-  QCOMPARE(lines.size(), 2);
-  QCOMPARE(QJsonDocument::fromJson(lines[0].toUtf8()).object().value("event").toString(), "sent");
-  const QJsonObject answer = QJsonDocument::fromJson(lines[1].toUtf8()).object();
-  QCOMPARE(answer.value("event").toString(), "reply");
-  QCOMPARE(answer.value("hex").toString(), "02 49 44 3D 34 32 20 4F 4B 21 21 0D");
+  QCOMPARE(fieldsOf(jsonLines(run.out.toUtf8()), {"event", "hex"}),
+           QStringList({"sent 49 44 34 32 0D", "reply 02 49 44 3D 34 32 20 4F 4B 21 21 0D"}));
 }
 
 // A device that answers twice: the second reply comes only after the first has been printed,
@@ -465,20 +432,76 @@ void TestCli::signalsEndTheRunWithTheLineRestored() {
   QCOMPARE(cfgetospeed(&after), cfgetospeed(&before));
 }
 
+void TestCli::settingsStayUntilTheFrameHasLeft_data() {
+  QTest::addColumn<QStringList>("arguments");
+  QTest::addColumn<bool>("answer");
+  QTest::newRow("no reply awaited") << QStringList{"--wait", "0", "address", "42"} << false;
+  QTest::newRow("after the reply") << QStringList{"--wait", longWait, "address", "42"} << true;
+}
+
+// A UART still sends the frame's last bits when its driver has let go of them: the line's
+// settings are put back, and the port closed, only once they have gone.
+void TestCli::settingsStayUntilTheFrameHasLeft() {
+  QFETCH(QStringList, arguments);
+  QFETCH(bool, answer);
+  LineCalls cli("QELNOR_LINE_CALLS_PACE", "4167");
+  cli.start(QStringList{"--rate", "2400"} + arguments);
+  QCOMPARE(cli.frame(), QByteArray("ID42\r"));
+  if (answer)
+    cli.device.write(reply);
+  QCOMPARE(cli.finish().status, 0);
+  const QStringList calls = cli.calls();
+  const qsizetype written = calls.indexOf("write 5");
+  const qsizetype drained = calls.indexOf("drained", written);
+  const qsizetype restored = calls.indexOf("tcsetattr", written);
+  QVERIFY2(written >= 0 && written < drained && drained < restored &&
+               restored < calls.lastIndexOf("close"),
+           qPrintable(calls.join(' ')));
+}
+
+void TestCli::aReplyBeforeAHangUpIsShownThenTheLoss_data() {
+  QTest::addColumn<bool>("listen");
+  QTest::addColumn<int>("status");
+  QTest::newRow("the reply ends the run") << false << 0;
+  QTest::newRow("listening") << true << 6;
+}
+
+// A device that answers and hangs up while the frame is still being seen off (its UART holds the
+// last bits): the answer is shown, then the loss. The answer was what the run waited for, so it
+// ends as sent; listening is cut short by the loss.
+void TestCli::aReplyBeforeAHangUpIsShownThenTheLoss() {
+  QFETCH(bool, listen);
+  QFETCH(int, status);
+  LineCalls cli("QELNOR_LINE_CALLS_HOLD_DRAINS", "1");
+  cli.start((listen ? QStringList{"--listen"} : QStringList()) +
+            QStringList{"--json", "--wait", longWait, "address", "42"});
+  QCOMPARE(cli.frame(), QByteArray("ID42\r"));
+  cli.device.write(reply);
+  // Once the program has the answer, the device hangs up; a hang-up empties what the system holds.
+  QTRY_COMPARE_WITH_TIMEOUT(cli.bytesRead(), reply.size(), finishMs);
+  cli.device.closeDevice();
+  const Run run = cli.finish();
+  QCOMPARE(run.status, status);
+  QCOMPARE(fieldsOf(jsonLines(run.out.toUtf8()), {"event", "hex"}),
+           QStringList({"sent 49 44 34 32 0D", "reply 02 49 44 3D 34 32 20 4F 4B 21 21 0D"}));
+  const QList<QJsonObject> errors = jsonLines(run.err.toUtf8());
+  QCOMPARE(fieldsOf(errors, {"event", "status"}),
+           QStringList{QStringLiteral("error %1").arg(status)});
+  QVERIFY(fieldsOf(errors, {"description"}).value(0).contains("disconnected"));
+}
+
 // A device that has stopped reading: the frame does not leave, the run says so and ends with a
 // status of its own, and nothing of the frame reaches the device once it reads again.
 void TestCli::aFrameThatCannotLeaveIsNotSent() {
   Cli cli;
-  setReading(cli.device, false);
+  cli.device.stopReading();
   cli.start({"--json", "--wait", "0", "power-on-lock"});
   const Run run = cli.finish();
-  setReading(cli.device, true);
+  cli.device.readAgain();
   QCOMPARE(cli.device.read(), QByteArray());
   QCOMPARE(run.status, 7);
   QCOMPARE(run.out, QString());
-  const QJsonObject event = QJsonDocument::fromJson(run.err.toUtf8()).object();
-  QCOMPARE(event.value("event").toString(), "notSent");
-  QCOMPARE(event.value("frames").toInt(), 1);
+  QCOMPARE(fieldsOf(jsonLines(run.err.toUtf8()), {"event", "frames"}), QStringList{"notSent 1"});
 }
 
 // A reply printed to a full disk reached no one: the run does not end as a success.
@@ -605,7 +628,7 @@ void TestCli::commissionSendsAndRecordsInOrder_data() {
   QTest::addColumn<QByteArrayList>("frames");
   QTest::addColumn<bool>("answer");
   QTest::addColumn<QStringList>("recorded");
-  // Each prompt as "device: the commands it lists".
+  // Each prompt as "device command,command".
   QTest::addColumn<QStringList>("prompts");
   QTest::addColumn<int>("status");
   QTest::newRow("UTF-8 with a BOM, comments, columns in any order")
@@ -619,28 +642,28 @@ void TestCli::commissionSendsAndRecordsInOrder_data() {
       << true
       << answered("3", "address") + answered("3", "user-code") + answered("3", "reset-password") +
              answered("7", "address")
-      << QStringList{"1: address, user-code, reset-password", "2: address"} << 0;
+      << QStringList{"1 address,user-code,reset-password", "2 address"} << 0;
   QTest::newRow("GBK plan, JSON record, a device skipped")
       << QByteArray("address,user_code,power_on_password\n1,\xB2\xCA\xC6\xC1,yes\n2,x,\n")
       << QStringList{"--json"} << QByteArray("s\n\n") << QByteArrayList{"ID02\r", "*@-x\r"} << true
       << QStringList{"2  skipped"} + answered("3", "address") + answered("3", "user-code")
-      << QStringList{"1: address, user-code, power-on-lock", "2: address, user-code"} << 9;
+      << QStringList{"1 address,user-code,power-on-lock", "2 address,user-code"} << 9;
   QTest::newRow("text both UTF-8 and GBK, said to be GBK")
       << QByteArray("address,user_code\n1,\xC2\xB7\n") << QStringList{"--encoding", "gbk"}
       << QByteArray("\n") << QByteArrayList{"ID01\r", "*@-\xC2\xB7\r"} << true
-      << answered("2", "address") + answered("2", "user-code")
-      << QStringList{"1: address, user-code"} << 0;
+      << answered("2", "address") + answered("2", "user-code") << QStringList{"1 address,user-code"}
+      << 0;
   QTest::newRow("silent device") << QByteArray("address,power_on_password\n7,yes\n")
                                  << QStringList{"--wait", "0.2"} << QByteArray("\n")
                                  << QByteArrayList{"ID07\r", "@Power on lock enable\r"} << false
                                  << QStringList{"2 address sent", "2 address no-reply",
                                                 "2 power-on-lock sent", "2 power-on-lock no-reply"}
-                                 << QStringList{"1: address, power-on-lock"} << 9;
+                                 << QStringList{"1 address,power-on-lock"} << 9;
   QTest::newRow("repeats allowed, then the input ends")
       << QByteArray("address\n1\n1\n1\n") << QStringList{"--allow-repeats"} << QByteArray("\n\n")
       << QByteArrayList{"ID01\r", "ID01\r"} << true
       << answered("2", "address") + answered("3", "address")
-      << QStringList{"1: address", "2: address", "3: address"} << 10;
+      << QStringList{"1 address", "2 address", "3 address"} << 10;
   // Nothing is sent, and no device is asked for, when the record cannot be written.
   QTest::newRow("record on a full disk")
       << QByteArray("address,reset_password\n1,yes\n") << QStringList{"--record", "/dev/full"}
@@ -653,7 +676,7 @@ void TestCli::commissionSendsAndRecordsInOrder_data() {
       << QByteArray("\n") << QByteArrayList() << true << QStringList() << QStringList() << 8;
   QTest::newRow("q stops, an unknown answer is asked again")
       << QByteArray("address\n1\n") << QStringList() << QByteArray("x\nq\n") << QByteArrayList()
-      << true << QStringList() << QStringList{"1: address", "1: address"} << 10;
+      << true << QStringList() << QStringList{"1 address", "1 address"} << 10;
 }
 
 void TestCli::commissionSendsAndRecordsInOrder() {
@@ -770,7 +793,7 @@ void TestCli::commissionResumesWhereItStopped() {
                                             answered("4", "power-on-lock"));
     // Only what is still to be sent is asked for.
     QCOMPARE(Commissioning::prompts(run, json),
-             QStringList({"2: power-on-lock", "3: address, power-on-lock"}));
+             QStringList({"2 power-on-lock", "3 address,power-on-lock"}));
   }
   // Without --resume an existing record is not written to, nor is one in the other form, nor
   // another plan's.
@@ -796,11 +819,11 @@ void TestCli::commissionResumesWhereItStopped() {
 void TestCli::commissionGivesUpFramesThatCannotLeave() {
   QTemporaryDir folder;
   Commissioning cli(folder.path());
-  setReading(cli.device, false);
+  cli.device.stopReading();
   cli.writePlan("address,reset_password\n1,yes\n2,\n");
   cli.run({"--wait", "1"}, "\n\n");
   const Run run = cli.finish();
-  setReading(cli.device, true);
+  cli.device.readAgain();
   QCOMPARE(cli.device.read(), QByteArray());
   QCOMPARE(run.status, 9);
   QCOMPARE(cli.recorded(), QStringList({"2 address not-sent", "3 address not-sent"}));
@@ -858,9 +881,15 @@ void TestCli::commissionTakesOnePressPerDevice() {
   QFETCH(QList<int>, pressesMs);
   QTemporaryDir folder;
   Commissioning cli(folder.path());
-  Keyboard keyboard;
+  PseudoTerminal keyboard(PseudoTerminal::Mode::Keyboard);
   cli.writePlan("address\n1\n2\n");
-  cli.process.setChildProcessModifier(keyboard.asStandardInput());
+  cli.process.setChildProcessModifier([path = QFile::encodeName(keyboard.path())] {
+    const int terminal = ::open(path.constData(), O_RDONLY | O_NOCTTY);
+    if (terminal > STDIN_FILENO) {
+      ::dup2(terminal, STDIN_FILENO);
+      ::close(terminal);
+    }
+  });
   QByteArray told;
   QObject::connect(&cli.process, &QProcess::readyReadStandardError,
                    [&] { told += cli.process.readAllStandardError(); });

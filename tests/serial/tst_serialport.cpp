@@ -6,7 +6,6 @@
 #include "support/pty.h"
 
 #include <QtTest>
-#include <chrono>
 #include <fcntl.h>
 #include <termios.h>
 #include <thread>
@@ -20,15 +19,6 @@ QStringList lineCalls() {
   const QStringList calls = QString::fromLatin1(log).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
   free(log);
   return calls;
-}
-
-// The device's side: the frame the program sent, once it has all come.
-QByteArray frameAt(PseudoTerminal &device) {
-  QByteArray frame;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!frame.endsWith('\r') && std::chrono::steady_clock::now() < deadline)
-    frame += device.read(5);
-  return frame;
 }
 
 const QByteArray reply("\x02ID=42 OK!!\r", 12);
@@ -295,7 +285,7 @@ void TestSerialPort::closingWaitsForTheTransmitter() {
     transmitter.join();
   }
   QVERIFY(!port.PortOpen());
-  QCOMPARE(frameAt(device), frame);
+  QCOMPARE(device.readFrame(), frame);
   const QStringList calls = lineCalls();
   const qsizetype written = calls.indexOf(QStringLiteral("write 22"));
   const qsizetype drained = calls.indexOf(QStringLiteral("drained"));
@@ -373,7 +363,7 @@ void TestSerialPort::aReplyBeforeAHangUpIsToldFirst() {
     QVERIFY(port.waitUntilSent());
   bool taken = false;
   std::jthread answering([&] {
-    if (frameAt(device) != "ID42\r" || !device.writeAll(reply))
+    if (device.readFrame() != "ID42\r" || !device.writeAll(reply))
       return;
     taken = lineCallsAwaitRead(reply.size(), 10000);
     device.closeDevice();

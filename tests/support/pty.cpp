@@ -9,11 +9,11 @@
 #include <termios.h>
 #include <unistd.h>
 
-PseudoTerminal::PseudoTerminal() {
+PseudoTerminal::PseudoTerminal(Mode mode) {
   char name[256] = {};
   termios raw{};
   cfmakeraw(&raw);
-  if (openpty(&master_, &slave_, name, &raw, nullptr) != 0)
+  if (openpty(&master_, &slave_, name, mode == Mode::Raw ? &raw : nullptr, nullptr) != 0)
     qFatal("openpty failed");
   path_ = QString::fromLocal8Bit(name);
   // A program the test starts must not hold the device's side open: closing it would then
@@ -52,6 +52,14 @@ QByteArray PseudoTerminal::read(int quietMs) {
   return bytes;
 }
 
+QByteArray PseudoTerminal::readFrame(int timeoutMs) {
+  QByteArray bytes;
+  const QDeadlineTimer guard(timeoutMs);
+  while (!bytes.endsWith('\r') && !guard.hasExpired())
+    bytes += read(5);
+  return bytes;
+}
+
 namespace {
 
 // A line the test could not fill would let the frames through and pass for a fault of the program.
@@ -81,6 +89,8 @@ qint64 PseudoTerminal::fillUntilFull() {
     return cannotFill();
   return filled;
 }
+
+void PseudoTerminal::stopReading() { QVERIFY(tcflow(slave_, TCOOFF) == 0); }
 
 void PseudoTerminal::readAgain() { QVERIFY(tcflow(slave_, TCOON) == 0); }
 
