@@ -42,7 +42,8 @@ suite() {
 # Stopped for 300 ms of every 330, the tests hardly use the processor, so all of them run at
 # once; Qt Test's own time limit is stretched to match (pause-harness.sh).
 paused_suites() {
-  cd "$build" && QT_QPA_PLATFORM=offscreen "$root/scripts/pause-harness.sh" ctest \
+  cd "$build" && QT_QPA_PLATFORM=offscreen QELNOR_SOAK_STEPS=2000 \
+    "$root/scripts/pause-harness.sh" ctest \
     --output-on-failure --timeout 3000 --parallel 10 \
     -R '^(tst_(form1|commands|replies|resources|soak|cli|commission|commandlines)|man_pages)$'
 }
