@@ -51,8 +51,6 @@ void TestSerialPort::storedDefaultsAndSettingsChecks() {
   QCOMPARE(port.Settings(), QStringLiteral("9600,n,8,1"));
   QCOMPARE(failureNumber([&] { port.setSettings(QStringLiteral("9600,x,8,1")); }), 380);
   QCOMPARE(port.Settings(), QStringLiteral("9600,n,8,1"));
-  port.setSettings(QStringLiteral("1200,E,7,2"));
-  QCOMPARE(port.Settings(), QStringLiteral("1200,E,7,2"));
   QCOMPARE(failureNumber([&] { port.Output("ID00\r"); }), 8018);
 }
 
