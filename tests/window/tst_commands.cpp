@@ -134,8 +134,8 @@ struct Bench {
     control<QComboBox>("Combo3")->setEditText(parity);
   }
   void click(const char *name) { control<QPushButton>(name)->click(); }
-  void open() {
-    choose(QStringLiteral("COM3"), QStringLiteral("9600"), QStringLiteral("None"));
+  void open(const QString &rate = QStringLiteral("9600")) {
+    choose(QStringLiteral("COM3"), rate, QStringLiteral("None"));
     click("Command6");
     QVERIFY(form.MSComm1().PortOpen());
   }
@@ -644,9 +644,7 @@ void TestCommands::closingWaitsForTheFramesLeaving() {
   QFETCH(QString, then);
   QFETCH(QString, told);
   Bench bench;
-  bench.choose(QStringLiteral("COM3"), QStringLiteral("1200"), QStringLiteral("None"));
-  bench.click("Command6");
-  QVERIFY(bench.form.MSComm1().PortOpen());
+  bench.open(QStringLiteral("1200"));
   const qint64 filled = bench.device.fillUntilFull();
   bench.click("Command4");
   bench.click("Command5");
