@@ -286,7 +286,6 @@ void TestCommandLines::cliLineDefaultsAreTheWindowsStartingLists() {
   QCOMPARE(window.findChild<QComboBox *>("Combo1")->currentText(), defaults.port);
   QCOMPARE(window.findChild<QComboBox *>("Combo2")->currentText(), defaults.rate);
   QCOMPARE(window.findChild<QComboBox *>("Combo3")->currentText(), defaults.parity);
-  QCOMPARE(defaults.portIsDevice, false);
 }
 
 QTEST_MAIN(TestCommandLines)

@@ -58,11 +58,6 @@ QRect inForm(const QWidget *control, const QRect &area, const Form1 &form) {
   return area.translated(control->mapTo(&form, QPoint(0, 0)));
 }
 
-void openOnPseudoTerminal(Form1 &form, const PseudoTerminal &device) {
-  form.MSComm1().setDeviceResolver([path = device.path()](int) { return path; });
-  form.findChild<QPushButton *>("Command6")->click();
-}
-
 } // namespace
 
 void TestAppearance::greyedTextReadsAsPainted_data() {
@@ -112,7 +107,8 @@ void TestAppearance::greyedTextReadsAsPainted() {
     return;
   }
   PseudoTerminal device;
-  openOnPseudoTerminal(form, device);
+  form.MSComm1().setDeviceResolver([&](int) { return device.path(); });
+  form.findChild<QPushButton *>("Command6")->click();
   QVERIFY(form.MSComm1().PortOpen());
   auto *list = form.findChild<QComboBox *>(control);
   QVERIFY(!list->isEnabled());
